@@ -27,3 +27,4 @@ bench: deps
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench
 	./build/bench/tools/bench_poll_precision
+	./build/bench/tools/bench_transform

@@ -119,3 +119,25 @@ extern "C" NTSTATUS SignalEventCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID
 ULONG ComputeCounterScale(LARGE_INTEGER frequency);
 NTSTATUS AnalogPoll(GameDeviceExtension* ext, UCHAR lineMask, ULONG values[4]);
 NTSTATUS PollDevice(GameDeviceExtension* ext);
+
+// ---- Calibration store and axis transform ---------------------------------------------
+// One registry value "Eje1".."Eje4" under the calibration key: 16 bytes, little-endian.
+struct CalibrationValue {
+    ULONG Minimum;
+    ULONG Centre;
+    ULONG Maximum;
+    UCHAR DeadZone;
+    UCHAR Band;
+    USHORT Unused;
+};
+static_assert(sizeof(CalibrationValue) == 16 && offsetof(CalibrationValue, DeadZone) == 12 &&
+                  offsetof(CalibrationValue, Band) == 13,
+              "calibration value layout");
+
+// Reloads calibration and filter of all four axis fields from the registry and
+// puts SavedAxisOrder back into AxisOrder. Does nothing above PASSIVE_LEVEL, so
+// a pending reload waits for a read at PASSIVE_LEVEL.
+void LoadCalibration(PDEVICE_OBJECT device);
+// Filter, dead zone, calibration, axis order and dial selection, in place on a
+// 27-byte working report.
+void TransformReport(PDEVICE_OBJECT device, PUCHAR report);

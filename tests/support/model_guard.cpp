@@ -17,6 +17,8 @@ void CheckModelClean() {
     }
     if (km::IrpsOutstanding() != 0)
         ADD_FAILURE() << km::IrpsOutstanding() << " request(s) never freed";
+    if (km::OpenKeyHandles() != 0)
+        ADD_FAILURE() << km::OpenKeyHandles() << " registry key handle(s) never closed";
 }
 } // namespace zeltest
 
@@ -28,7 +30,8 @@ class LeftoverCheck : public ::testing::EmptyTestEventListener {
         auto faults = km::TakeFaults();
         auto pool = km::PoolOutstanding();
         size_t irps = km::IrpsOutstanding();
-        if (faults.empty() && pool.empty() && irps == 0)
+        size_t keys = km::OpenKeyHandles();
+        if (faults.empty() && pool.empty() && irps == 0 && keys == 0)
             return;
         std::fprintf(stderr, "[  MODEL   ] %s.%s left:", info.test_suite_name(), info.name());
         for (auto& f : faults)
@@ -37,6 +40,8 @@ class LeftoverCheck : public ::testing::EmptyTestEventListener {
             std::fprintf(stderr, "\n    pool leak: %zu bytes", b.size);
         if (irps)
             std::fprintf(stderr, "\n    %zu request(s) never freed", irps);
+        if (keys)
+            std::fprintf(stderr, "\n    %zu registry key handle(s) never closed", keys);
         std::fprintf(stderr, "\n");
         ++failures;
     }
