@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, where missing.
 set -e
 packages="cmake ninja-build g++ make googletest libgtest-dev python3 python3-pefile
-g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 clang-format"
+g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 clang-format
+nlohmann-json3-dev"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -76,6 +76,18 @@ struct GameDeviceExtension {
     UCHAR AxisOrder[4];
     UCHAR DialSource;
     UCHAR ReportImage[kReportBytes];
+
+    // Guard on the bridge reference: reads count themselves in BridgeUsers
+    // around each bridge request; the release sets BridgeClosing and waits on
+    // BridgeIdle until no request is in flight, so the reference never goes
+    // while a request uses it.
+    LONG volatile BridgeUsers;
+    LONG volatile BridgeClosing;
+    KEVENT BridgeIdle;
+
+    // Set while Link is in DeviceList. A failed start unlinks the record
+    // before the removal clean-up, which must not unlink it again.
+    UCHAR InDeviceList;
 };
 
 static_assert(sizeof(OemSettings) == 16, "one OEM data set is 16 bytes");
@@ -119,6 +131,67 @@ extern "C" NTSTATUS SignalEventCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID
 ULONG ComputeCounterScale(LARGE_INTEGER frequency);
 NTSTATUS AnalogPoll(GameDeviceExtension* ext, UCHAR lineMask, ULONG values[4]);
 NTSTATUS PollDevice(GameDeviceExtension* ext);
+
+// ---- Bridge device -----------------------------------------------------------------------
+// Requests to "\Device\Zel_VmdF": CTL_CODE(0x22, function, METHOD_BUFFERED, FILE_READ_ACCESS).
+#define IOCTL_BRIDGE_GET_FLAGS ((ULONG)0x00224400)
+#define IOCTL_BRIDGE_GET_AXIS_ORDER ((ULONG)0x00224404)
+#define IOCTL_BRIDGE_GET_DATA ((ULONG)0x00224420)
+static_assert(IOCTL_BRIDGE_GET_DATA == CTL_CODE(0x22, 0x108, METHOD_BUFFERED, FILE_READ_ACCESS) &&
+                  IOCTL_BRIDGE_GET_FLAGS == CTL_CODE(0x22, 0x100, METHOD_BUFFERED, FILE_READ_ACCESS) &&
+                  IOCTL_BRIDGE_GET_AXIS_ORDER ==
+                      CTL_CODE(0x22, 0x101, METHOD_BUFFERED, FILE_READ_ACCESS),
+              "bridge control codes");
+
+constexpr UCHAR BRIDGE_FLAG_AXIS_ORDER = 0x01;
+constexpr UCHAR BRIDGE_FLAG_RELOAD_CALIBRATION = 0x02;
+constexpr UCHAR BRIDGE_FLAG_RAW_MODE = 0x04;
+
+constexpr ULONG kBridgeDataBytes = 13;      // bytes 2..12 become report bytes 16..26
+constexpr ULONG kBridgeAxisOrderBytes = 5;  // AxisOrder[0..3], DialSource
+constexpr ULONG kBridgeFlagBytes = 1;
+constexpr UCHAR kMaxDialSource = 31;        // selectors beyond reach past the report
+
+// Opens the bridge at start (releasing a reference an earlier start left);
+// a missing bridge leaves BridgeFileObject null and is no failure.
+void OpenBridge(GameDeviceExtension* ext);
+// Waits until no read has a bridge request in flight, then drops the reference.
+void ReleaseBridge(GameDeviceExtension* ext);
+
+// ---- Start and axis assignment ------------------------------------------------------------
+// The OEM data set this device reads its ids and hardware flags from.
+const OemSettings& SelectedOemSet(const GameDeviceExtension* ext);
+NTSTATUS AssignAxes(GameDeviceExtension* ext);
+NTSTATUS QueryPortParameters(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS InitializeDevice(PDEVICE_OBJECT device);
+NTSTATUS StartDevice(PDEVICE_OBJECT device, PIRP irp);
+
+// ---- Descriptors and internal requests ----------------------------------------------------
+constexpr ULONG kReportDescriptorMax = 256;
+NTSTATUS BuildReportDescriptor(PDEVICE_OBJECT device, PUCHAR buffer, PUSHORT length);
+NTSTATUS GetHidDescriptor(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS GetReportDescriptor(PDEVICE_OBJECT device, PIRP irp);
+
+// ---- Driver frame -------------------------------------------------------------------------
+extern "C" {
+DRIVER_INITIALIZE DriverEntry;
+NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT device);
+NTSTATUS DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS DispatchInternalDeviceControl(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS DispatchPnp(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS DispatchPower(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS DispatchSystemControl(PDEVICE_OBJECT device, PIRP irp);
+VOID DriverUnload(PDRIVER_OBJECT driver);
+}
+// Releases the bridge and leaves DeviceList, once per record.
+void RemovalCleanup(GameDeviceExtension* ext);
+// Takes the record out of DeviceList if it is still there.
+void UnlinkDevice(GameDeviceExtension* ext);
+
+// ---- Read path -----------------------------------------------------------------------------
+NTSTATUS ReadReport(PDEVICE_OBJECT device, PIRP irp);
+void BuildReport(PDEVICE_OBJECT device, PUCHAR report);
+void QueryBridgeFlags(PDEVICE_OBJECT device);
 
 // ---- Calibration store and axis transform ---------------------------------------------
 // One registry value "Eje1".."Eje4" under the calibration key: 16 bytes, little-endian.

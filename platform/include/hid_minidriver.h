@@ -46,10 +46,17 @@ typedef struct _HID_DEVICE_ATTRIBUTES {
     USHORT Reserved[11];
 } HID_DEVICE_ATTRIBUTES, *PHID_DEVICE_ATTRIBUTES;
 
+// Exported by the HID class driver (HIDCLASS.SYS).
+#if defined(_WIN32)
+#define ZEL_HIDCLASS_API __declspec(dllimport)
+#else
+#define ZEL_HIDCLASS_API
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
-NTSTATUS NTAPI HidRegisterMinidriver(PHID_MINIDRIVER_REGISTRATION MinidriverRegistration);
+ZEL_HIDCLASS_API NTSTATUS NTAPI HidRegisterMinidriver(PHID_MINIDRIVER_REGISTRATION MinidriverRegistration);
 #ifdef __cplusplus
 }
 #endif

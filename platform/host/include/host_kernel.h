@@ -421,6 +421,10 @@ inline VOID IoSkipCurrentIrpStackLocation(PIRP irp) {
     irp->CurrentLocation++;
     irp->Tail.Overlay.CurrentStackLocation++;
 }
+inline VOID IoSetNextIrpStackLocation(PIRP irp) {
+    irp->CurrentLocation--;
+    irp->Tail.Overlay.CurrentStackLocation--;
+}
 inline VOID IoCopyCurrentIrpStackLocationToNext(PIRP irp) {
     PIO_STACK_LOCATION current = IoGetCurrentIrpStackLocation(irp);
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);

@@ -70,6 +70,9 @@ constexpr ULONG Tag(const char (&s)[5]) {
 PDRIVER_OBJECT CreateDriverObject(const char16_t* name);
 void DeleteDriverObject(PDRIVER_OBJECT driver);
 size_t IrpsOutstanding();
+// File-object references that IoGetDeviceObjectPointer handed out for a device
+// and that are not yet released.
+long OpenReferences(PDEVICE_OBJECT device);
 std::string StatusName(NTSTATUS status);
 
 } // namespace km

@@ -71,6 +71,11 @@ size_t IrpsOutstanding() {
     return g_irps.size();
 }
 
+long OpenReferences(PDEVICE_OBJECT device) {
+    std::lock_guard<std::mutex> guard(g_ioLock);
+    return g_devices.count(device) ? device->Host->openReferences : 0;
+}
+
 PDRIVER_OBJECT CreateDriverObject(const char16_t* name) {
     auto* driver = new DRIVER_OBJECT{};
     driver->DriverExtension = new DRIVER_EXTENSION{};
