@@ -28,3 +28,4 @@ bench: deps
 	cmake --build --preset bench
 	./build/bench/tools/bench_poll_precision
 	./build/bench/tools/bench_transform
+	./build/bench/tools/bench_lng

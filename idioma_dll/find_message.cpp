@@ -11,11 +11,12 @@ namespace {
 
 // The number part is everything before the first '='; as with any unsigned conversion of
 // the C library, spaces after '#' and a sign are accepted. Only the low 16 bits count.
+// The conversion stops at the first character that is no digit, so reading from the whole
+// line gives what the number part alone gives, once the line is known to hold an '='.
 bool ReadNumber(const std::string& line, size_t equals, unsigned& number) {
     if (equals == std::string::npos)
         return false;
-    std::string part = line.substr(0, equals);
-    return std::sscanf(part.c_str(), "#%u", &number) == 1;
+    return std::sscanf(line.c_str(), "#%u", &number) == 1;
 }
 
 // Copies the text after the first '=' into `text`, each "\n" pair turned into a line feed,
