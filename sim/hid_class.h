@@ -1,0 +1,95 @@
+// Simulated HID class driver: the platform side of HidRegisterMinidriver.
+//
+// Like the platform's class driver it takes over the minidriver's driver
+// object at registration (it keeps the minidriver's dispatch table, AddDevice
+// and unload, and installs its own), creates the functional device object in
+// its AddDevice, calls the minidriver with the request at the same stack
+// location, fetches the attributes and descriptors after a start, keeps read
+// requests going and deletes the device object after the remove request.
+//
+// Reads: for a non-polled minidriver `kOutstandingReads` read requests are
+// kept outstanding from the start on; each completed read's bytes are stored
+// and the request is sent again until the device stops or leaves. Polled
+// minidrivers get their reads from the class driver's own poll (not built yet:
+// it belongs in StartReads/StopReads next to the non-polled mode).
+#pragma once
+
+#include "kernel_api.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace sim::hid {
+
+constexpr int kOutstandingReads = 2;
+constexpr ULONG kDefaultReadLength = 64;
+
+// ---- Registration ------------------------------------------------------------------
+// The next HidRegisterMinidriver calls fail with this status (success: none fail).
+void SetRegistrationStatus(NTSTATUS status);
+// What the minidriver registered; null when it has not registered.
+const HID_MINIDRIVER_REGISTRATION* Registration(PDRIVER_OBJECT driver);
+// The minidriver's own entries, as its DriverEntry left them before registering.
+PDRIVER_DISPATCH MinidriverDispatch(PDRIVER_OBJECT driver, UCHAR major);
+PDRIVER_ADD_DEVICE MinidriverAddDevice(PDRIVER_OBJECT driver);
+PDRIVER_UNLOAD MinidriverUnload(PDRIVER_OBJECT driver);
+// Gives the driver object back to the model: call before km::DeleteDriverObject.
+void Unregister(PDRIVER_OBJECT driver);
+
+// ---- Devices ---------------------------------------------------------------------------
+struct DeviceInfo {
+    PDEVICE_OBJECT fdo = nullptr;
+    PDEVICE_OBJECT pdo = nullptr;
+    PDEVICE_OBJECT lower = nullptr;             // what the device object was attached to
+    bool started = false;                       // the last start succeeded, descriptors included
+    NTSTATUS descriptorStatus = STATUS_SUCCESS; // first failure while fetching them
+    HID_DEVICE_ATTRIBUTES attributes{};
+    HID_DESCRIPTOR hidDescriptor{};
+    std::vector<UCHAR> reportDescriptor;
+    ULONG readLength = kDefaultReadLength;   // output buffer size of each read
+    std::vector<std::vector<UCHAR>> reports; // bytes of every successful read, in order
+    std::vector<NTSTATUS> readFailures;
+    int readsOutstanding = 0;
+};
+
+// The device object the class driver made for `pdo`'s stack, or null.
+PDEVICE_OBJECT FunctionalDevice(PDEVICE_OBJECT pdo);
+// A copy of the class driver's record of the device (fdo); empty when unknown.
+DeviceInfo Device(PDEVICE_OBJECT fdo);
+// The size of each read request's buffer from the next start on.
+void SetReadLength(PDEVICE_OBJECT fdo, ULONG length);
+// Removes and returns the reports received so far.
+std::vector<std::vector<UCHAR>> TakeReports(PDEVICE_OBJECT fdo);
+
+// ---- Requests to the minidriver -----------------------------------------------------
+// One internal device-control request sent to the device object as the class
+// driver sends it (METHOD_NEITHER: the output buffer is the user buffer). The
+// request starts with `presetStatus` and `presetInformation`, so a test sees
+// what the minidriver changed.
+struct InternalRequest {
+    ULONG code = 0;
+    PVOID buffer = nullptr;
+    ULONG outputLength = 0;
+    PVOID inputBuffer = nullptr;
+    ULONG inputLength = 0;
+    NTSTATUS presetStatus = STATUS_NOT_SUPPORTED;
+    ULONG_PTR presetInformation = 0;
+};
+struct RequestResult {
+    NTSTATUS returned = STATUS_SUCCESS; // what the dispatch call returned
+    NTSTATUS status = STATUS_SUCCESS;   // the request's final status
+    ULONG_PTR information = 0;
+};
+// A request in flight: `returned` is known at once, the rest once it completes.
+struct InternalCall;
+// Sends the request and returns without waiting; FinishInternal waits for its
+// completion and frees it. Every started call must be finished.
+InternalCall* StartInternal(PDEVICE_OBJECT fdo, const InternalRequest& request);
+NTSTATUS Returned(const InternalCall* call);
+bool Completed(InternalCall* call);
+RequestResult FinishInternal(InternalCall* call);
+// Both in one: send and wait.
+RequestResult SendInternal(PDEVICE_OBJECT fdo, const InternalRequest& request);
+
+} // namespace sim::hid

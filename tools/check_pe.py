@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""Checks a kernel driver image (.sys) as the loader and memory integrity see it:
+PE32+ for x86-64, native subsystem, an entry point inside executable code (and,
+with --entry, at that exported routine, in the section --entry-section names),
+imports only from the allowed modules, the required sections present, no
+section both writable and executable, 4 KB section alignment and a valid
+checksum. With --file-version, --product-version and --version-strings the
+version resource must carry those versions and string values."""
+import argparse
+import sys
+
+import pefile
+
+IMAGE_FILE_MACHINE_AMD64 = 0x8664
+IMAGE_SUBSYSTEM_NATIVE = 1
+SCN_EXECUTE = 0x20000000
+SCN_WRITE = 0x80000000
+SCN_CODE = 0x00000020
+
+
+def section_name(section):
+    return section.Name.rstrip(b"\0").decode("ascii", "replace")
+
+
+def section_at(pe, rva):
+    for s in pe.sections:
+        if s.VirtualAddress <= rva < s.VirtualAddress + max(s.Misc_VirtualSize, s.SizeOfRawData):
+            return s
+    return None
+
+
+def version_strings(pe):
+    found = {}
+    for info in getattr(pe, "FileInfo", None) or []:
+        for entry in info:
+            for table in getattr(entry, "StringTable", []):
+                for key, value in table.entries.items():
+                    found[key.decode("utf-8", "replace")] = value.decode("utf-8", "replace")
+    return found
+
+
+def check(path, args):
+    problems = []
+    pe = pefile.PE(path)
+    oh = pe.OPTIONAL_HEADER
+    if oh.Magic != 0x20B or pe.FILE_HEADER.Machine != IMAGE_FILE_MACHINE_AMD64:
+        problems.append("not a PE32+ image for x86-64")
+    if oh.Subsystem != IMAGE_SUBSYSTEM_NATIVE:
+        problems.append(f"subsystem {oh.Subsystem}, not native (1)")
+    if oh.SectionAlignment != 0x1000:
+        problems.append(f"section alignment {oh.SectionAlignment:#x}, not 0x1000")
+    if oh.CheckSum == 0 or not pe.verify_checksum():
+        problems.append(f"checksum {oh.CheckSum:#x} is not the image's ({pe.generate_checksum():#x})")
+
+    entry = oh.AddressOfEntryPoint
+    entry_section = section_at(pe, entry) if entry else None
+    if entry_section is None:
+        problems.append(f"entry point {entry:#x} lies in no section")
+    elif not entry_section.Characteristics & SCN_EXECUTE:
+        problems.append(f"entry point lies in non-executable section {section_name(entry_section)}")
+    if args.entry:
+        exports = {}
+        if hasattr(pe, "DIRECTORY_ENTRY_EXPORT"):
+            exports = {s.name.decode(): s.address for s in pe.DIRECTORY_ENTRY_EXPORT.symbols if s.name}
+        if args.entry not in exports:
+            problems.append(f"{args.entry} is not exported, so the entry point cannot be matched")
+        elif exports[args.entry] != entry:
+            problems.append(f"entry point {entry:#x} is not {args.entry} ({exports[args.entry]:#x})")
+    if args.entry_section and entry_section is not None and \
+            section_name(entry_section) != args.entry_section:
+        problems.append(f"entry point in {section_name(entry_section)}, not {args.entry_section}")
+
+    allowed = {m.lower() for m in args.allow_imports.split(",") if m}
+    imported = [e.dll.decode() for e in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
+    for dll in imported:
+        if dll.lower() not in allowed:
+            problems.append(f"imports from {dll}, which is not allowed")
+
+    names = {section_name(s) for s in pe.sections}
+    for required in (r for r in args.require_sections.split(",") if r):
+        if required not in names:
+            problems.append(f"no {required} section")
+    for s in pe.sections:
+        if s.Characteristics & SCN_WRITE and s.Characteristics & (SCN_EXECUTE | SCN_CODE):
+            problems.append(f"section {section_name(s)} is both writable and executable")
+
+    fixed = pe.VS_FIXEDFILEINFO[0] if getattr(pe, "VS_FIXEDFILEINFO", None) else None
+    for label, wanted, ms, ls in (("file", args.file_version, "FileVersionMS", "FileVersionLS"),
+                                  ("product", args.product_version, "ProductVersionMS",
+                                   "ProductVersionLS")):
+        if not wanted:
+            continue
+        if fixed is None:
+            problems.append("no version resource")
+            continue
+        hi, lo = getattr(fixed, ms), getattr(fixed, ls)
+        have = f"{hi >> 16}.{hi & 0xFFFF}.{lo >> 16}.{lo & 0xFFFF}"
+        if have != wanted:
+            problems.append(f"{label} version {have}, not {wanted}")
+    if args.version_strings:
+        have = version_strings(pe)
+        for pair in args.version_strings:
+            key, _, value = pair.partition("=")
+            if have.get(key) != value:
+                problems.append(f"version resource {key} is {have.get(key)!r}, not {value!r}")
+
+    for p in problems:
+        print(f"{path}: {p}")
+    if not problems:
+        print(f"{path}: ok (imports: {', '.join(imported)}; sections: {', '.join(sorted(names))})")
+    return 1 if problems else 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("images", nargs="+")
+    parser.add_argument("--allow-imports", default="ntoskrnl.exe",
+                        help="comma-separated module names the image may import from")
+    parser.add_argument("--require-sections", default="",
+                        help="comma-separated section names that must exist (e.g. PAGE,INIT)")
+    parser.add_argument("--entry", help="exported routine the entry point must be")
+    parser.add_argument("--entry-section", help="section the entry point must lie in")
+    parser.add_argument("--file-version", help="fixed file version, e.g. 1.0.1.0")
+    parser.add_argument("--product-version", help="fixed product version")
+    parser.add_argument("--version-strings", nargs="*", metavar="KEY=VALUE",
+                        help="string values the version resource must carry")
+    args = parser.parse_args()
+    return max(check(path, args) for path in args.images)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
