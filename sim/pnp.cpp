@@ -41,8 +41,7 @@ Result Send(PDEVICE_OBJECT device, const Request& request) {
     irp->IoStatus.Information = request.presetInformation;
     if (request.sender) {
         // The sender's own location, as a driver sets it up before sending.
-        irp->CurrentLocation--;
-        irp->Tail.Overlay.CurrentStackLocation--;
+        IoSetNextIrpStackLocation(irp);
         PIO_STACK_LOCATION own = IoGetCurrentIrpStackLocation(irp);
         own->MajorFunction = request.major;
         own->MinorFunction = request.minor;

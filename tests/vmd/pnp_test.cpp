@@ -46,6 +46,43 @@ TEST(VmdRegistration, DriverEntryReturnsTheClassDriversRefusal) {
     CheckModelClean();
 }
 
+// The class driver refuses records the platform would refuse, and leaves the
+// driver object as it was.
+TEST(VmdRegistration, ClassDriverChecksTheRecord) {
+    km::Reset();
+    PDRIVER_OBJECT driver = km::CreateDriverObject(u"\\Driver\\zel_vmd");
+    UNICODE_STRING path;
+    RtlInitUnicodeString(&path, u"\\Registry\\Machine\\System");
+    struct Case {
+        const char* name;
+        void (*spoil)(HID_MINIDRIVER_REGISTRATION&);
+        NTSTATUS status;
+    };
+    const Case cases[] = {
+        {"revision", [](HID_MINIDRIVER_REGISTRATION& r) { r.Revision = 2; }, NTSTATUS(0xC0000059L)},
+        {"driver", [](HID_MINIDRIVER_REGISTRATION& r) { r.DriverObject = nullptr; },
+         STATUS_INVALID_PARAMETER},
+        {"path", [](HID_MINIDRIVER_REGISTRATION& r) { r.RegistryPath = nullptr; },
+         STATUS_INVALID_PARAMETER},
+        {"size", [](HID_MINIDRIVER_REGISTRATION& r) { r.DeviceExtensionSize = 0x10000; },
+         STATUS_INVALID_PARAMETER},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HID_MINIDRIVER_REGISTRATION reg{};
+        reg.Revision = HID_REVISION;
+        reg.DriverObject = driver;
+        reg.RegistryPath = &path;
+        reg.DeviceExtensionSize = 8;
+        c.spoil(reg);
+        EXPECT_EQ(HidRegisterMinidriver(&reg), c.status);
+        EXPECT_EQ(sim::hid::Registration(driver), nullptr);
+        EXPECT_EQ(driver->DriverExtension->AddDevice, nullptr);
+    }
+    km::DeleteDriverObject(driver);
+    CheckModelClean();
+}
+
 TEST_F(VmdTest, AddDeviceResetsTheStateAndReleasesTheDeviceObject) {
     // The class driver made the device object and attached it to the stack.
     auto* hid = static_cast<PHID_DEVICE_EXTENSION>(fdo->DeviceExtension);

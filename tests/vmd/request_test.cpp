@@ -41,7 +41,9 @@ TEST_P(VmdRead, ReachesTheDriverBelowUntouchedAndReturnsItsResult) {
     request.inputLength = 3;
     request.presetStatus = STATUS_NOT_SUPPORTED;
     request.presetInformation = 0x77;
-    sim::hid::InternalCall* call = sim::hid::StartInternal(fdo, request);
+    // Reads come at up to DISPATCH_LEVEL: the path must not touch pageable code.
+    sim::hid::InternalCall* call = nullptr;
+    km::AtIrql(DISPATCH_LEVEL, [&] { call = sim::hid::StartInternal(fdo, request); });
 
     EXPECT_EQ(sim::hid::Returned(call), c.returned);
     EXPECT_EQ(sim::LastReadReturn(lower), c.returned);
