@@ -1,7 +1,6 @@
 # The two commands of the project (see README.md), and the benchmarks.
 .PHONY: run test bench deps build
 
-PRESETS_TEST := host host-asan host-tsan
 
 deps:
 	@sh tools/install-deps.sh
@@ -13,7 +12,7 @@ build: deps
 	cmake --build --preset windows
 
 run: build
-	./build/host/tools/zelpoll
+	./build/host/tools/zelsim
 
 test: build
 	ctest --preset host

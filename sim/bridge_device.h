@@ -23,8 +23,8 @@ enum class BridgeAnswer {
 struct BridgeDevice {
     // What the bridge answers.
     UCHAR data[13] = {};
-    std::deque<UCHAR> flags;               // one per flag query; 0 once used up
-    UCHAR axisOrder[5] = {0, 1, 2, 3, 9};  // AxisOrder[0..3], DialSource
+    std::deque<UCHAR> flags;              // one per flag query; 0 once used up
+    UCHAR axisOrder[5] = {0, 1, 2, 3, 9}; // AxisOrder[0..3], DialSource
     BridgeAnswer answer = BridgeAnswer::AtOnce;
 
     // What it saw.

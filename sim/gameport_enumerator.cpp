@@ -103,8 +103,7 @@ NTSTATUS ChildSystemControl(PDEVICE_OBJECT device, PIRP irp) {
 
 } // namespace
 
-void JoystickChild::SetOem(int set, USHORT vendor, USHORT product, ULONG flags,
-                           ULONG pollTimeout) {
+void JoystickChild::SetOem(int set, USHORT vendor, USHORT product, ULONG flags, ULONG pollTimeout) {
     UCHAR* p = oemData + 16 * set;
     std::memcpy(p, &vendor, 2);
     std::memcpy(p + 2, &product, 2);

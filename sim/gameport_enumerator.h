@@ -50,9 +50,17 @@ void DestroyEnumerator(GamePortEnumerator* enumerator);
 constexpr ULONG kFlagZ = 1u << 0;
 constexpr ULONG kFlagGamePad = 1u << 5;
 constexpr ULONG kFlagRudder = 1u << 19;
-constexpr ULONG XCode(ULONG c) { return c << 7; }
-constexpr ULONG YCode(ULONG c) { return c << 10; }
-constexpr ULONG ZCode(ULONG c) { return c << 13; }
-constexpr ULONG RudderCode(ULONG c) { return c << 20; }
+constexpr ULONG XCode(ULONG c) {
+    return c << 7;
+}
+constexpr ULONG YCode(ULONG c) {
+    return c << 10;
+}
+constexpr ULONG ZCode(ULONG c) {
+    return c << 13;
+}
+constexpr ULONG RudderCode(ULONG c) {
+    return c << 20;
+}
 
 } // namespace sim

@@ -3,6 +3,7 @@
 #include "kernel_model.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 
@@ -31,6 +32,8 @@ struct Device {
     DeviceInfo info;
     PDRIVER_OBJECT driver = nullptr;
     bool readsRunning = false;
+    int pollsInFlight = 0;
+    bool deleting = false; // removal is done: no new poll may begin
 };
 
 struct ReadContext {
@@ -41,6 +44,7 @@ struct ReadContext {
 // Driver code is never called with this lock held: a minidriver may send
 // requests that come back here.
 std::mutex g_lock;
+std::condition_variable g_pollsDone;
 std::map<PDRIVER_OBJECT, Minidriver> g_minidrivers;
 std::map<PDEVICE_OBJECT, Device> g_devices;
 NTSTATUS g_registrationStatus = STATUS_SUCCESS;
@@ -215,8 +219,10 @@ NTSTATUS StartDevice(PDEVICE_OBJECT fdo, PIRP irp) {
 
 void DeleteDevice(PDEVICE_OBJECT fdo) {
     {
-        std::lock_guard<std::mutex> guard(g_lock);
+        std::unique_lock<std::mutex> guard(g_lock);
         auto it = g_devices.find(fdo);
+        it->second.deleting = true;
+        g_pollsDone.wait(guard, [&] { return it->second.pollsInFlight == 0; });
         if (it->second.info.readsOutstanding != 0) {
             // Deleting it now would leave those requests pointing at freed memory.
             km::Fault("HID class: removal with read requests still held below");
@@ -390,6 +396,66 @@ DeviceInfo Device(PDEVICE_OBJECT fdo) {
 void SetReadLength(PDEVICE_OBJECT fdo, ULONG length) {
     std::lock_guard<std::mutex> guard(g_lock);
     g_devices.at(fdo).info.readLength = length;
+}
+
+PolledRead PollRead(PDEVICE_OBJECT fdo, KIRQL irql) {
+    PolledRead read;
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        auto it = g_devices.find(fdo);
+        if (it == g_devices.end() || it->second.deleting) {
+            read.status = STATUS_NO_SUCH_DEVICE;
+            return read;
+        }
+        ++it->second.pollsInFlight;
+        read.report.assign(it->second.info.readLength, 0);
+    }
+    InternalRequest request;
+    request.code = IOCTL_HID_READ_REPORT;
+    request.buffer = read.report.data();
+    request.outputLength = ULONG(read.report.size());
+    InternalCall* call = nullptr;
+    // Only the call runs at the chosen level; the class driver's own wait
+    // for the completion does not.
+    km::AtIrql(irql, [&] { call = StartInternal(fdo, request); });
+    const RequestResult result = FinishInternal(call);
+    read.status = result.status;
+    read.information = result.information;
+    if (NT_SUCCESS(read.status) && read.information > read.report.size())
+        km::Fault("a read request completed with more bytes than its buffer holds");
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        auto& device = g_devices.at(fdo);
+        if (NT_SUCCESS(read.status))
+            device.info.reports.emplace_back(read.report.begin(),
+                                             read.report.begin() + read.information);
+        else
+            device.info.readFailures.push_back(read.status);
+        if (--device.pollsInFlight == 0)
+            g_pollsDone.notify_all();
+    }
+    return read;
+}
+
+std::vector<PolledRead> PollReads(PDEVICE_OBJECT fdo, int count, KIRQL irql) {
+    std::vector<PolledRead> reads;
+    for (int i = 0; i < count; ++i) {
+        reads.push_back(PollRead(fdo, irql));
+        double interval;
+        {
+            std::lock_guard<std::mutex> guard(g_lock);
+            auto it = g_devices.find(fdo);
+            interval =
+                it == g_devices.end() ? kDefaultPollIntervalUs : it->second.info.pollIntervalUs;
+        }
+        km::AdvanceUs(interval);
+    }
+    return reads;
+}
+
+void SetPollIntervalUs(PDEVICE_OBJECT fdo, double us) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_devices.at(fdo).info.pollIntervalUs = us;
 }
 
 std::vector<std::vector<UCHAR>> TakeReports(PDEVICE_OBJECT fdo) {

@@ -9,9 +9,11 @@
 //
 // Reads: for a non-polled minidriver `kOutstandingReads` read requests are
 // kept outstanding from the start on; each completed read's bytes are stored
-// and the request is sent again until the device stops or leaves. Polled
-// minidrivers get their reads from the class driver's own poll (not built yet:
-// it belongs in StartReads/StopReads next to the non-polled mode).
+// and the request is sent again until the device stops or leaves. A polled
+// minidriver is read by the class driver's poll: one read request per poll
+// interval of virtual time, sent at the IRQL the caller chooses (PollRead,
+// PollReads). Polls may run on several threads at once; the device object is
+// deleted after removal only once every poll in flight has returned.
 #pragma once
 
 #include "kernel_api.h"
@@ -24,6 +26,7 @@ namespace sim::hid {
 
 constexpr int kOutstandingReads = 2;
 constexpr ULONG kDefaultReadLength = 64;
+constexpr double kDefaultPollIntervalUs = 10000;
 
 // ---- Registration ------------------------------------------------------------------
 // The next HidRegisterMinidriver calls fail with this status (success: none fail).
@@ -51,6 +54,7 @@ struct DeviceInfo {
     std::vector<std::vector<UCHAR>> reports; // bytes of every successful read, in order
     std::vector<NTSTATUS> readFailures;
     int readsOutstanding = 0;
+    double pollIntervalUs = kDefaultPollIntervalUs;
 };
 
 // The device object the class driver made for `pdo`'s stack, or null.
@@ -59,6 +63,19 @@ PDEVICE_OBJECT FunctionalDevice(PDEVICE_OBJECT pdo);
 DeviceInfo Device(PDEVICE_OBJECT fdo);
 // The size of each read request's buffer from the next start on.
 void SetReadLength(PDEVICE_OBJECT fdo, ULONG length);
+// ---- The poll of a polled minidriver -------------------------------------------------
+struct PolledRead {
+    NTSTATUS status = STATUS_SUCCESS;
+    ULONG_PTR information = 0;
+    std::vector<UCHAR> report; // the read's buffer, `readLength` bytes
+};
+// One read request, sent at `irql` and completed before it returns. A device
+// that is gone (or going) answers STATUS_NO_SUCH_DEVICE without a request.
+PolledRead PollRead(PDEVICE_OBJECT fdo, KIRQL irql = PASSIVE_LEVEL);
+// `count` polls, the virtual clock advancing by the poll interval after each.
+std::vector<PolledRead> PollReads(PDEVICE_OBJECT fdo, int count, KIRQL irql = PASSIVE_LEVEL);
+void SetPollIntervalUs(PDEVICE_OBJECT fdo, double us);
+
 // Removes and returns the reports received so far.
 std::vector<std::vector<UCHAR>> TakeReports(PDEVICE_OBJECT fdo);
 

@@ -70,6 +70,20 @@ def check(path, args):
             section_name(entry_section) != args.entry_section:
         problems.append(f"entry point in {section_name(entry_section)}, not {args.entry_section}")
 
+    exports = {}
+    if hasattr(pe, "DIRECTORY_ENTRY_EXPORT"):
+        exports = {s.name.decode(): s.address for s in pe.DIRECTORY_ENTRY_EXPORT.symbols if s.name}
+    for placement in args.routines_in or []:
+        wanted, _, routines = placement.partition("=")
+        for routine in (r for r in routines.split(",") if r):
+            if routine not in exports:
+                problems.append(f"{routine} is not exported, so its section cannot be checked")
+                continue
+            where = section_at(pe, exports[routine])
+            if where is None or section_name(where) != wanted:
+                problems.append(f"{routine} lies in {section_name(where) if where else 'no section'}, "
+                                f"not {wanted}")
+
     allowed = {m.lower() for m in args.allow_imports.split(",") if m}
     imported = [e.dll.decode() for e in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
     for dll in imported:
@@ -122,6 +136,8 @@ def main():
     parser.add_argument("--entry-section", help="section the entry point must lie in")
     parser.add_argument("--file-version", help="fixed file version, e.g. 1.0.1.0")
     parser.add_argument("--product-version", help="fixed product version")
+    parser.add_argument("--routines-in", action="append", metavar="SECTION=NAME,...",
+                        help="exported routines that must lie in the section (repeatable)")
     parser.add_argument("--version-strings", nargs="*", metavar="KEY=VALUE",
                         help="string values the version resource must carry")
     args = parser.parse_args()

@@ -8,7 +8,9 @@ ULONG ComputeCounterScale(LARGE_INTEGER frequency) {
     return ULONG(65536000000ULL / ULONGLONG(frequency.QuadPart));
 }
 
-static inline ULONG CounterLow() { return g_Driver.CounterRead(nullptr).LowPart; }
+static inline ULONG CounterLow() {
+    return g_Driver.CounterRead(nullptr).LowPart;
+}
 
 NTSTATUS AnalogPoll(GameDeviceExtension* ext, UCHAR lineMask, ULONG values[4]) {
     // Per 4-bit line state: stamp before the latest read that returned it, and

@@ -15,7 +15,9 @@ constexpr UCHAR kRudderLines[8] = {2, 1, 0, kInvalid, 3, kInvalid, kInvalid, kIn
 constexpr ULONG kZPresent = 1u << 0;
 constexpr ULONG kRudderPresent = 1u << 19;
 
-inline UCHAR Code(ULONG flags, int shift) { return UCHAR((flags >> shift) & 7); }
+inline UCHAR Code(ULONG flags, int shift) {
+    return UCHAR((flags >> shift) & 7);
+}
 
 } // namespace
 

@@ -17,9 +17,9 @@ ZEL_PAGEABLE void OpenBridge(GameDeviceExtension* ext) {
     PDEVICE_OBJECT device = nullptr;
     if (NT_SUCCESS(IoGetDeviceObjectPointer(&name, GENERIC_READ | GENERIC_WRITE, &file, &device))) {
         ext->BridgeDeviceObject = device;
-        ext->BridgeFileObject = file;
+        StoreShared(ext->BridgeFileObject, file);
     } else {
-        ext->BridgeFileObject = nullptr;
+        StoreShared(ext->BridgeFileObject, PFILE_OBJECT(nullptr));
     }
 }
 
@@ -29,17 +29,18 @@ ZEL_PAGEABLE void ReleaseBridge(GameDeviceExtension* ext) {
         return;
     // From here on every read skips the bridge; wait for those already in it.
     InterlockedExchange(&ext->BridgeClosing, 1);
-    while (ext->BridgeUsers != 0)
+    while (LoadShared(ext->BridgeUsers) != 0)
         KeWaitForSingleObject(&ext->BridgeIdle, Executive, KernelMode, FALSE, nullptr);
-    ObDereferenceObject(ext->BridgeFileObject);
-    ext->BridgeFileObject = nullptr;
+    PFILE_OBJECT file = ext->BridgeFileObject;
+    StoreShared(ext->BridgeFileObject, PFILE_OBJECT(nullptr));
+    ObDereferenceObject(file);
 }
 
 bool EnterBridge(GameDeviceExtension* ext) {
-    if (KeGetCurrentIrql() != PASSIVE_LEVEL || !ext->BridgeFileObject)
+    if (KeGetCurrentIrql() != PASSIVE_LEVEL || !LoadShared(ext->BridgeFileObject))
         return false;
     InterlockedIncrement(&ext->BridgeUsers);
-    if (ext->BridgeClosing || !ext->BridgeFileObject) {
+    if (LoadShared(ext->BridgeClosing) || !LoadShared(ext->BridgeFileObject)) {
         LeaveBridge(ext);
         return false;
     }
@@ -47,7 +48,7 @@ bool EnterBridge(GameDeviceExtension* ext) {
 }
 
 void LeaveBridge(GameDeviceExtension* ext) {
-    if (InterlockedDecrement(&ext->BridgeUsers) == 0 && ext->BridgeClosing)
+    if (InterlockedDecrement(&ext->BridgeUsers) == 0 && LoadShared(ext->BridgeClosing))
         KeSetEvent(&ext->BridgeIdle, IO_NO_INCREMENT, FALSE);
 }
 

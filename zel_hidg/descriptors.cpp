@@ -8,13 +8,13 @@ constexpr USHORT kDialVendor = 0x06A3;
 constexpr USHORT kDialProduct = 13877;
 constexpr ULONG kGamePadFlag = 0x20;
 
-const UCHAR kHead[20] = {0x05, 0x01,                         // Usage Page (Generic Desktop)
-                         0x09, 0x04,                         // Usage (Joystick)
-                         0xA1, 0x01,                         // Collection (Application)
-                         0x17, 0x00, 0x00, 0x00, 0x00,       // Logical Minimum (0)
-                         0x27, 0x20, 0x4E, 0x00, 0x00,       // Logical Maximum (20000)
-                         0x95, 0x01,                         // Report Count (1)
-                         0x75, 0x20};                        // Report Size (32)
+const UCHAR kHead[20] = {0x05, 0x01,                   // Usage Page (Generic Desktop)
+                         0x09, 0x04,                   // Usage (Joystick)
+                         0xA1, 0x01,                   // Collection (Application)
+                         0x17, 0x00, 0x00, 0x00, 0x00, // Logical Minimum (0)
+                         0x27, 0x20, 0x4E, 0x00, 0x00, // Logical Maximum (20000)
+                         0x95, 0x01,                   // Report Count (1)
+                         0x75, 0x20};                  // Report Size (32)
 constexpr int kJoystickUsageByte = 3;
 
 const UCHAR kSlotUsage[4][2] = {{0x01, 0x30}, {0x01, 0x31}, {0x01, 0x32}, {0x02, 0xBA}};
@@ -44,8 +44,7 @@ struct Writer {
 
 } // namespace
 
-ZEL_PAGEABLE NTSTATUS BuildReportDescriptor(PDEVICE_OBJECT device, PUCHAR buffer,
-                                            PUSHORT length) {
+ZEL_PAGEABLE NTSTATUS BuildReportDescriptor(PDEVICE_OBJECT device, PUCHAR buffer, PUSHORT length) {
     PAGED_CODE();
     GameDeviceExtension* ext = GetGameExtension(device);
     AssignAxes(ext);

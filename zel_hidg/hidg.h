@@ -26,8 +26,8 @@ struct HidInputReport {
 #pragma pack(pop)
 
 constexpr ULONG kReportBytes = sizeof(HidInputReport);
-constexpr ULONG kAxisFallen = 0xFFFFFFFF;     // the line did not fall in time
-constexpr LONG kNoAxisSource = 0x80;          // AxisSource entry for an absent axis
+constexpr ULONG kAxisFallen = 0xFFFFFFFF; // the line did not fall in time
+constexpr LONG kNoAxisSource = 0x80;      // AxisSource entry for an absent axis
 
 struct CalibrationRecord {
     UCHAR Enabled;
@@ -121,6 +121,18 @@ inline PDEVICE_OBJECT GetNextDevice(PDEVICE_OBJECT device) {
     return static_cast<PHID_DEVICE_EXTENSION>(device->DeviceExtension)->NextDeviceObject;
 }
 
+// ---- Fields shared without a lock ----------------------------------------------------------
+// Flags and pointers that Plug and Play changes while reads may look at them
+// are single loads and stores; they are spelled out (acquire and release, plain
+// moves on x86-64) so that neither the compiler nor a race checker takes them
+// apart or reorders them.
+template <class T> inline T LoadShared(const volatile T& field) {
+    return __atomic_load_n(&field, __ATOMIC_ACQUIRE);
+}
+template <class T> inline void StoreShared(volatile T& field, T value) {
+    __atomic_store_n(&field, value, __ATOMIC_RELEASE);
+}
+
 // ---- Remove lock ----------------------------------------------------------------------
 NTSTATUS AcquireRemoveLock(GameDeviceExtension* ext);
 void ReleaseRemoveLock(GameDeviceExtension* ext);
@@ -138,7 +150,8 @@ NTSTATUS PollDevice(GameDeviceExtension* ext);
 #define IOCTL_BRIDGE_GET_AXIS_ORDER ((ULONG)0x00224404)
 #define IOCTL_BRIDGE_GET_DATA ((ULONG)0x00224420)
 static_assert(IOCTL_BRIDGE_GET_DATA == CTL_CODE(0x22, 0x108, METHOD_BUFFERED, FILE_READ_ACCESS) &&
-                  IOCTL_BRIDGE_GET_FLAGS == CTL_CODE(0x22, 0x100, METHOD_BUFFERED, FILE_READ_ACCESS) &&
+                  IOCTL_BRIDGE_GET_FLAGS ==
+                      CTL_CODE(0x22, 0x100, METHOD_BUFFERED, FILE_READ_ACCESS) &&
                   IOCTL_BRIDGE_GET_AXIS_ORDER ==
                       CTL_CODE(0x22, 0x101, METHOD_BUFFERED, FILE_READ_ACCESS),
               "bridge control codes");
@@ -147,10 +160,10 @@ constexpr UCHAR BRIDGE_FLAG_AXIS_ORDER = 0x01;
 constexpr UCHAR BRIDGE_FLAG_RELOAD_CALIBRATION = 0x02;
 constexpr UCHAR BRIDGE_FLAG_RAW_MODE = 0x04;
 
-constexpr ULONG kBridgeDataBytes = 13;      // bytes 2..12 become report bytes 16..26
-constexpr ULONG kBridgeAxisOrderBytes = 5;  // AxisOrder[0..3], DialSource
+constexpr ULONG kBridgeDataBytes = 13;     // bytes 2..12 become report bytes 16..26
+constexpr ULONG kBridgeAxisOrderBytes = 5; // AxisOrder[0..3], DialSource
 constexpr ULONG kBridgeFlagBytes = 1;
-constexpr UCHAR kMaxDialSource = 31;        // selectors beyond reach past the report
+constexpr UCHAR kMaxDialSource = 31; // selectors beyond reach past the report
 
 // Opens the bridge at start (releasing a reference an earlier start left);
 // a missing bridge leaves BridgeFileObject null and is no failure.

@@ -109,7 +109,7 @@ static ZEL_PAGEABLE NTSTATUS HandleStart(PDEVICE_OBJECT device, PIRP irp) {
                 status = StartDevice(device, irp);
         }
     }
-    ext->Started = 1; // also after a failed start
+    StoreShared(ext->Started, UCHAR(1)); // also after a failed start
     irp->IoStatus.Information = 0;
     irp->IoStatus.Status = status;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
@@ -133,7 +133,7 @@ extern "C" ZEL_PAGEABLE NTSTATUS DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
         break;
 
     case IRP_MN_REMOVE_DEVICE:
-        ext->Removed = 1;
+        StoreShared(ext->Removed, UCHAR(1));
         RemovalCleanup(ext);
         PassDown(device, irp);
         // Drop this request's reference and the device's own; then wait for
@@ -144,7 +144,7 @@ extern "C" ZEL_PAGEABLE NTSTATUS DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
         return STATUS_SUCCESS;
 
     case IRP_MN_STOP_DEVICE:
-        ext->Started = 0;
+        StoreShared(ext->Started, UCHAR(0));
         status = PassDown(device, irp);
         break;
 

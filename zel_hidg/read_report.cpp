@@ -6,7 +6,7 @@ NTSTATUS ReadReport(PDEVICE_OBJECT device, PIRP irp) {
     GameDeviceExtension* ext = GetGameExtension(device);
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
     NTSTATUS status;
-    if (!ext->Started) {
+    if (!LoadShared(ext->Started)) {
         status = STATUS_DEVICE_NOT_READY;
     } else if (sp->Parameters.DeviceIoControl.OutputBufferLength < kReportBytes) {
         status = STATUS_BUFFER_TOO_SMALL;

@@ -5,7 +5,7 @@ NTSTATUS AcquireRemoveLock(GameDeviceExtension* ext) {
     // Count first, test after: a request that passed the test is always
     // counted when the remove request looks at the count.
     InterlockedIncrement(&ext->RequestCount);
-    if (ext->Removed) {
+    if (LoadShared(ext->Removed)) {
         if (InterlockedDecrement(&ext->RequestCount) == 0)
             KeSetEvent(&ext->RemoveEvent, IO_NO_INCREMENT, FALSE);
         return STATUS_DELETE_PENDING;

@@ -52,7 +52,7 @@ ZEL_PAGEABLE NTSTATUS InitializeDevice(PDEVICE_OBJECT device) {
         if (other == ext)
             continue;
         if (other->PortContext == ext->PortContext && other->WriteAccessor == ext->WriteAccessor &&
-            other->ReadAccessor == ext->ReadAccessor && other->Started == 1) {
+            other->ReadAccessor == ext->ReadAccessor && LoadShared(other->Started) == 1) {
             ext->UseSecondOemSet = 1;
             sibling = other;
             break;

@@ -9,7 +9,11 @@ typedef VOID (*PGAMEENUM_WRITEPORT)(PVOID GameContext, UCHAR Value);
 typedef NTSTATUS (*PGAMEENUM_ACQUIRE_PORT)(PVOID GameContext);
 typedef VOID (*PGAMEENUM_RELEASE_PORT)(PVOID GameContext);
 
-typedef enum _GAMEENUM_PORTION { GameenumFirstHalf, GameenumSecondHalf, GameenumWhole } GAMEENUM_PORTION;
+typedef enum _GAMEENUM_PORTION {
+    GameenumFirstHalf,
+    GameenumSecondHalf,
+    GameenumWhole
+} GAMEENUM_PORTION;
 
 // The 32 bytes of OEM data that the installation gives each joystick child.
 #define GAMEENUM_OEM_DATA_BYTES 32

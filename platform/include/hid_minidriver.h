@@ -56,7 +56,8 @@ typedef struct _HID_DEVICE_ATTRIBUTES {
 #ifdef __cplusplus
 extern "C" {
 #endif
-ZEL_HIDCLASS_API NTSTATUS NTAPI HidRegisterMinidriver(PHID_MINIDRIVER_REGISTRATION MinidriverRegistration);
+ZEL_HIDCLASS_API NTSTATUS NTAPI
+HidRegisterMinidriver(PHID_MINIDRIVER_REGISTRATION MinidriverRegistration);
 #ifdef __cplusplus
 }
 #endif

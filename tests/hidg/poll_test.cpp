@@ -18,9 +18,9 @@ struct ScaleCase {
 
 TEST(CounterScale, MicrosecondsPerTickInSixteenDotSixteen) {
     const ScaleCase cases[] = {
-        {1000000, 65536},    {3579545, 18308},   {10000000, 6553},
-        {14318180, 4577},    {10001, 6552944},   {0x100000005ULL, 15},
-        {10000, 0},          {1, 0},             {0, 0},
+        {1000000, 65536}, {3579545, 18308}, {10000000, 6553},
+        {14318180, 4577}, {10001, 6552944}, {0x100000005ULL, 15},
+        {10000, 0},       {1, 0},           {0, 0},
     };
     for (const auto& c : cases) {
         LARGE_INTEGER f;

@@ -19,8 +19,8 @@ class ReadFixture : public PollFixture {
     void SetUp() override {
         PollFixture::SetUp();
         driver = km::CreateDriverObject(u"\\Driver\\zel_hidg");
-        ASSERT_EQ(IoCreateDevice(driver, sizeof(HID_DEVICE_EXTENSION), nullptr,
-                                 FILE_DEVICE_UNKNOWN, 0, FALSE, &device),
+        ASSERT_EQ(IoCreateDevice(driver, sizeof(HID_DEVICE_EXTENSION), nullptr, FILE_DEVICE_UNKNOWN,
+                                 0, FALSE, &device),
                   STATUS_SUCCESS);
         static_cast<PHID_DEVICE_EXTENSION>(device->DeviceExtension)->MiniDeviceExtension = &ext;
         // What AddDevice and a start leave behind.

@@ -94,8 +94,9 @@ class StackFixture : public KernelTest {
         next->MinorFunction = minor;
         irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
         NTSTATUS status = IoCallDriver(j.fdo, irp);
-        if (minor != IRP_MN_REMOVE_DEVICE)
+        if (minor != IRP_MN_REMOVE_DEVICE) {
             EXPECT_EQ(irp->IoStatus.Status, status);
+        }
         IoFreeIrp(irp);
         return status;
     }

@@ -14,7 +14,9 @@ bool HasFault(const std::vector<std::string>& faults, const std::string& part) {
     return false;
 }
 
-void PageableRoutine() { PAGED_CODE(); }
+void PageableRoutine() {
+    PAGED_CODE();
+}
 
 struct RuleCase {
     const char* name;
@@ -30,9 +32,8 @@ const RuleCase kRules[] = {
      [] {
          KEVENT e;
          KeInitializeEvent(&e, NotificationEvent, TRUE);
-         km::AtIrql(DISPATCH_LEVEL, [&] {
-             KeWaitForSingleObject(&e, Executive, KernelMode, FALSE, nullptr);
-         });
+         km::AtIrql(DISPATCH_LEVEL,
+                    [&] { KeWaitForSingleObject(&e, Executive, KernelMode, FALSE, nullptr); });
      },
      "wait at IRQL 2"},
     {"pageable routine at DISPATCH_LEVEL",

@@ -85,8 +85,9 @@ int main() {
     std::mt19937 random(2026);
     double worst = 0;
 
-    std::printf("Analog poll precision, %d random positions per row, 4 lines, counter read %.2f us\n",
-                kPositions, kCounterReadUs);
+    std::printf(
+        "Analog poll precision, %d random positions per row, 4 lines, counter read %.2f us\n",
+        kPositions, kCounterReadUs);
     std::printf("%8s %11s | %8s %8s | %9s %9s | %8s | %10s %10s\n", "read us", "counter Hz",
                 "max err", "mean err", "max/bound", "max/phys", "timeouts", "hold+ mean",
                 "hold+ max");

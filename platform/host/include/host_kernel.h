@@ -76,6 +76,7 @@ typedef union _LARGE_INTEGER {
 #define STATUS_NOT_SUPPORTED ((NTSTATUS)0xC00000BBL)
 #define STATUS_CANCELLED ((NTSTATUS)0xC0000120L)
 #define STATUS_DEVICE_CONFIGURATION_ERROR ((NTSTATUS)0xC0000182L)
+#define STATUS_NO_SUCH_DEVICE ((NTSTATUS)0xC000000EL)
 
 // ---- IRQL ----------------------------------------------------------------------
 #define PASSIVE_LEVEL 0
@@ -119,8 +120,12 @@ typedef struct _LIST_ENTRY {
 
 void HostListFault(const char* what);
 
-inline VOID InitializeListHead(PLIST_ENTRY head) { head->Flink = head->Blink = head; }
-inline BOOLEAN IsListEmpty(const LIST_ENTRY* head) { return head->Flink == head; }
+inline VOID InitializeListHead(PLIST_ENTRY head) {
+    head->Flink = head->Blink = head;
+}
+inline BOOLEAN IsListEmpty(const LIST_ENTRY* head) {
+    return head->Flink == head;
+}
 inline VOID InsertTailList(PLIST_ENTRY head, PLIST_ENTRY entry) {
     PLIST_ENTRY last = head->Blink;
     if (last->Flink != head) {
@@ -157,8 +162,7 @@ inline LONG InterlockedExchange(LONG volatile* v, LONG n) {
     return __atomic_exchange_n(v, n, __ATOMIC_SEQ_CST);
 }
 inline LONG InterlockedCompareExchange(LONG volatile* v, LONG exchange, LONG comparand) {
-    __atomic_compare_exchange_n(v, &comparand, exchange, false, __ATOMIC_SEQ_CST,
-                                __ATOMIC_SEQ_CST);
+    __atomic_compare_exchange_n(v, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return comparand;
 }
 inline LONG InterlockedExchangeAdd(LONG volatile* v, LONG n) {
@@ -277,7 +281,7 @@ typedef enum _BUS_QUERY_ID_TYPE {
 struct _IRP;
 struct _DEVICE_OBJECT;
 struct _DRIVER_OBJECT;
-struct HostDeviceState;  // the model's own bookkeeping for a device object
+struct HostDeviceState; // the model's own bookkeeping for a device object
 
 typedef NTSTATUS (*PDRIVER_DISPATCH)(struct _DEVICE_OBJECT* DeviceObject, struct _IRP* Irp);
 typedef NTSTATUS (*PDRIVER_ADD_DEVICE)(struct _DRIVER_OBJECT* DriverObject,
@@ -387,7 +391,7 @@ typedef struct _IO_STACK_LOCATION {
     PVOID Context;
 } IO_STACK_LOCATION, *PIO_STACK_LOCATION;
 
-struct HostIrpState;  // the model's own bookkeeping for a request
+struct HostIrpState; // the model's own bookkeeping for a request
 
 typedef struct _IRP {
     CSHORT Type;
@@ -454,10 +458,9 @@ VOID IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost);
 PIRP IoAllocateIrp(CCHAR StackSize, BOOLEAN ChargeQuota);
 VOID IoFreeIrp(PIRP Irp);
 PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObject,
-                                   PVOID InputBuffer, ULONG InputBufferLength,
-                                   PVOID OutputBuffer, ULONG OutputBufferLength,
-                                   BOOLEAN InternalDeviceIoControl, PKEVENT Event,
-                                   PIO_STATUS_BLOCK IoStatusBlock);
+                                   PVOID InputBuffer, ULONG InputBufferLength, PVOID OutputBuffer,
+                                   ULONG OutputBufferLength, BOOLEAN InternalDeviceIoControl,
+                                   PKEVENT Event, PIO_STATUS_BLOCK IoStatusBlock);
 NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK DesiredAccess,
                                   PFILE_OBJECT* FileObject, PDEVICE_OBJECT* DeviceObject);
 VOID ObfDereferenceObject(PVOID Object);

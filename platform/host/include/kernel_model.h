@@ -31,7 +31,9 @@ void OnReset(void (*hook)());
 constexpr uint64_t kPsPerUs = 1000000;
 uint64_t NowPs();
 void AdvancePs(uint64_t ps);
-inline void AdvanceUs(double us) { AdvancePs(static_cast<uint64_t>(us * kPsPerUs + 0.5)); }
+inline void AdvanceUs(double us) {
+    AdvancePs(static_cast<uint64_t>(us * kPsPerUs + 0.5));
+}
 double NowUs();
 void SetCounterFrequency(uint64_t hz);
 uint64_t CounterFrequency();
@@ -48,7 +50,7 @@ template <class F> void AtIrql(KIRQL level, F&& fn) {
     fn();
     KeLowerIrql(old);
 }
-int SpinLocksHeld();  // by the calling thread
+int SpinLocksHeld(); // by the calling thread
 
 // ---- Pool ------------------------------------------------------------------------
 struct PoolBlock {
@@ -57,7 +59,7 @@ struct PoolBlock {
     ULONG tag;
 };
 std::vector<PoolBlock> PoolOutstanding();
-uint64_t PoolAllocations(ULONG tag);  // allocations ever made with this tag
+uint64_t PoolAllocations(ULONG tag); // allocations ever made with this tag
 // Makes allocations fail while the predicate says so (null: none fail).
 void SetPoolFailure(std::function<bool(ULONG tag, size_t size)> fail);
 constexpr ULONG Tag(const char (&s)[5]) {

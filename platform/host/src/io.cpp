@@ -12,12 +12,12 @@
 
 struct HostDeviceState {
     std::u16string name;
-    long openReferences = 0;   // file objects handed out by IoGetDeviceObjectPointer
+    long openReferences = 0; // file objects handed out by IoGetDeviceObjectPointer
     bool everOpened = false;
 };
 
 struct HostIrpState {
-    bool threaded = false;      // built by IoBuildDeviceIoControlRequest: freed on completion
+    bool threaded = false; // built by IoBuildDeviceIoControlRequest: freed on completion
     bool completed = false;
     PVOID outputBuffer = nullptr;
     ULONG outputLength = 0;
@@ -96,8 +96,8 @@ void DeleteDriverObject(PDRIVER_OBJECT driver) {
 extern "C" {
 
 NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
-                        PUNICODE_STRING DeviceName, ULONG DeviceType, ULONG,
-                        BOOLEAN, PDEVICE_OBJECT* DeviceObject) {
+                        PUNICODE_STRING DeviceName, ULONG DeviceType, ULONG, BOOLEAN,
+                        PDEVICE_OBJECT* DeviceObject) {
     std::u16string name = Lower(FromUnicode(DeviceName));
     std::lock_guard<std::mutex> guard(g_ioLock);
     if (!name.empty() && g_names.count(name))
@@ -153,10 +153,12 @@ PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT SourceDevice,
     return top;
 }
 
-VOID IoDetachDevice(PDEVICE_OBJECT TargetDevice) { TargetDevice->AttachedDevice = nullptr; }
+VOID IoDetachDevice(PDEVICE_OBJECT TargetDevice) {
+    TargetDevice->AttachedDevice = nullptr;
+}
 
-NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK,
-                                  PFILE_OBJECT* FileObject, PDEVICE_OBJECT* DeviceObject) {
+NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK, PFILE_OBJECT* FileObject,
+                                  PDEVICE_OBJECT* DeviceObject) {
     if (KeGetCurrentIrql() != PASSIVE_LEVEL)
         km::Fault("IoGetDeviceObjectPointer above PASSIVE_LEVEL");
     std::lock_guard<std::mutex> guard(g_ioLock);

@@ -59,13 +59,27 @@ void Reset() {
     TakeFaults();
 }
 
-uint64_t NowPs() { return g_nowPs.load(); }
-void AdvancePs(uint64_t ps) { g_nowPs.fetch_add(ps); }
-double NowUs() { return double(g_nowPs.load()) / double(kPsPerUs); }
-void SetCounterFrequency(uint64_t hz) { g_frequency = hz; }
-uint64_t CounterFrequency() { return g_frequency.load(); }
-void SetCounterReadCostPs(uint64_t ps) { g_counterReadCostPs = ps; }
-uint64_t CounterReads() { return g_counterReads.load(); }
+uint64_t NowPs() {
+    return g_nowPs.load();
+}
+void AdvancePs(uint64_t ps) {
+    g_nowPs.fetch_add(ps);
+}
+double NowUs() {
+    return double(g_nowPs.load()) / double(kPsPerUs);
+}
+void SetCounterFrequency(uint64_t hz) {
+    g_frequency = hz;
+}
+uint64_t CounterFrequency() {
+    return g_frequency.load();
+}
+void SetCounterReadCostPs(uint64_t ps) {
+    g_counterReadCostPs = ps;
+}
+uint64_t CounterReads() {
+    return g_counterReads.load();
+}
 
 static uint64_t TicksAt(uint64_t ps) {
     return uint64_t((unsigned __int128)ps * g_frequency.load() / 1000000000000ull);
@@ -94,4 +108,6 @@ extern "C" LARGE_INTEGER KeQueryPerformanceCounter(PLARGE_INTEGER PerformanceFre
     return now;
 }
 
-void HostListFault(const char* what) { km::Fault(what); }
+void HostListFault(const char* what) {
+    km::Fault(what);
+}

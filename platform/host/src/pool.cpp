@@ -89,7 +89,9 @@ VOID ExFreePoolWithTag(PVOID P, ULONG Tag) {
     km::g_blocks.erase(it);
 }
 
-VOID ExFreePool(PVOID P) { ExFreePoolWithTag(P, 0); }
+VOID ExFreePool(PVOID P) {
+    ExFreePoolWithTag(P, 0);
+}
 
 VOID RtlInitUnicodeString(PUNICODE_STRING Destination, PCWSTR Source) {
     size_t n = 0;

@@ -23,11 +23,15 @@ PVOID CurrentThreadToken() {
     return &token;
 }
 
-std::string Where(const char* routine) { return std::string(routine) + ": "; }
+std::string Where(const char* routine) {
+    return std::string(routine) + ": ";
+}
 } // namespace
 
 namespace km {
-int SpinLocksHeld() { return t_spinLocksHeld; }
+int SpinLocksHeld() {
+    return t_spinLocksHeld;
+}
 } // namespace km
 
 void HostCheckPagedCode(const char* function) {
@@ -38,7 +42,9 @@ void HostCheckPagedCode(const char* function) {
 
 extern "C" {
 
-KIRQL KeGetCurrentIrql(void) { return t_irql; }
+KIRQL KeGetCurrentIrql(void) {
+    return t_irql;
+}
 
 VOID KeRaiseIrql(KIRQL NewIrql, PKIRQL OldIrql) {
     if (NewIrql < t_irql)
@@ -147,7 +153,9 @@ VOID ExReleaseFastMutex(PFAST_MUTEX FastMutex) {
     g_dispatcherSignal.notify_all();
 }
 
-VOID KeInitializeSpinLock(PKSPIN_LOCK SpinLock) { *SpinLock = 0; }
+VOID KeInitializeSpinLock(PKSPIN_LOCK SpinLock) {
+    *SpinLock = 0;
+}
 
 KIRQL KeAcquireSpinLockRaiseToDpc(PKSPIN_LOCK SpinLock) {
     if (t_irql > DISPATCH_LEVEL)
