@@ -135,6 +135,8 @@ template <class T> inline void StoreShared(volatile T& field, T value) {
 
 // ---- Remove lock ----------------------------------------------------------------------
 NTSTATUS AcquireRemoveLock(GameDeviceExtension* ext);
+// Completes a request the driver answers itself: the status, no bytes, no boost.
+NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status);
 void ReleaseRemoveLock(GameDeviceExtension* ext);
 extern "C" NTSTATUS SignalEventCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID context);
 

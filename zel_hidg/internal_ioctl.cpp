@@ -21,9 +21,7 @@ extern "C" NTSTATUS DispatchInternalDeviceControl(PDEVICE_OBJECT device, PIRP ir
     GameDeviceExtension* ext = GetGameExtension(device);
     NTSTATUS status = AcquireRemoveLock(ext);
     if (!NT_SUCCESS(status)) {
-        irp->IoStatus.Information = 0;
-        irp->IoStatus.Status = status;
-        IoCompleteRequest(irp, IO_NO_INCREMENT);
+        CompleteRequest(irp, status);
         return STATUS_SUCCESS;
     }
 

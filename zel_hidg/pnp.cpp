@@ -42,16 +42,18 @@ extern "C" ZEL_PAGEABLE NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT
 extern "C" ZEL_PAGEABLE NTSTATUS DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp) {
     PAGED_CODE();
     UNREFERENCED_PARAMETER(device);
-    irp->IoStatus.Status = STATUS_SUCCESS;
-    irp->IoStatus.Information = 0;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return STATUS_SUCCESS;
+    return CompleteRequest(irp, STATUS_SUCCESS);
+}
+
+static ZEL_PAGEABLE NTSTATUS PassDown(PDEVICE_OBJECT device, PIRP irp) {
+    PAGED_CODE();
+    IoSkipCurrentIrpStackLocation(irp);
+    return IoCallDriver(GetNextDevice(device), irp);
 }
 
 extern "C" ZEL_PAGEABLE NTSTATUS DispatchSystemControl(PDEVICE_OBJECT device, PIRP irp) {
     PAGED_CODE();
-    IoSkipCurrentIrpStackLocation(irp);
-    return IoCallDriver(GetNextDevice(device), irp);
+    return PassDown(device, irp);
 }
 
 extern "C" ZEL_PAGEABLE VOID DriverUnload(PDRIVER_OBJECT driver) {
@@ -75,22 +77,13 @@ extern "C" ZEL_PAGEABLE NTSTATUS DispatchPower(PDEVICE_OBJECT device, PIRP irp) 
     NTSTATUS status = AcquireRemoveLock(ext);
     if (!NT_SUCCESS(status)) {
         PoStartNextPowerIrp(irp);
-        irp->IoStatus.Information = 0;
-        irp->IoStatus.Status = status;
-        IoCompleteRequest(irp, IO_NO_INCREMENT);
-        return status;
+        return CompleteRequest(irp, status);
     }
     PoStartNextPowerIrp(irp);
     IoSkipCurrentIrpStackLocation(irp);
     status = PoCallDriver(GetNextDevice(device), irp);
     ReleaseRemoveLock(ext);
     return status;
-}
-
-static ZEL_PAGEABLE NTSTATUS PassDown(PDEVICE_OBJECT device, PIRP irp) {
-    PAGED_CODE();
-    IoSkipCurrentIrpStackLocation(irp);
-    return IoCallDriver(GetNextDevice(device), irp);
 }
 
 static ZEL_PAGEABLE NTSTATUS HandleStart(PDEVICE_OBJECT device, PIRP irp) {
@@ -110,22 +103,15 @@ static ZEL_PAGEABLE NTSTATUS HandleStart(PDEVICE_OBJECT device, PIRP irp) {
         }
     }
     StoreShared(ext->Started, UCHAR(1)); // also after a failed start
-    irp->IoStatus.Information = 0;
-    irp->IoStatus.Status = status;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
+    return CompleteRequest(irp, status);
 }
 
 extern "C" ZEL_PAGEABLE NTSTATUS DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
     PAGED_CODE();
     GameDeviceExtension* ext = GetGameExtension(device);
     NTSTATUS status = AcquireRemoveLock(ext);
-    if (!NT_SUCCESS(status)) {
-        irp->IoStatus.Information = 0;
-        irp->IoStatus.Status = status;
-        IoCompleteRequest(irp, IO_NO_INCREMENT);
-        return status;
-    }
+    if (!NT_SUCCESS(status))
+        return CompleteRequest(irp, status);
 
     switch (IoGetCurrentIrpStackLocation(irp)->MinorFunction) {
     case IRP_MN_START_DEVICE:

@@ -18,6 +18,13 @@ void ReleaseRemoveLock(GameDeviceExtension* ext) {
         KeSetEvent(&ext->RemoveEvent, IO_NO_INCREMENT, FALSE);
 }
 
+NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status) {
+    irp->IoStatus.Information = 0;
+    irp->IoStatus.Status = status;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
 // Completion routine of the requests the driver sends down its own stack and
 // waits for: wake the waiter and keep the request.
 extern "C" NTSTATUS SignalEventCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID context) {

@@ -19,24 +19,11 @@ using zelsim::Scenario;
 using zelsim::StickSetup;
 using zelsim::World;
 
+// Both OEM data sets of a child, the first one given.
 std::vector<uint8_t> Oem(uint16_t vendor, uint16_t product, uint32_t flags, uint32_t timeout) {
-    std::vector<uint8_t> data(32, 0);
-    std::memcpy(&data[0], &vendor, 2);
-    std::memcpy(&data[2], &product, 2);
-    std::memcpy(&data[4], &flags, 4);
-    std::memcpy(&data[8], &timeout, 4);
+    std::vector<uint8_t> data = zelsim::OemSetBytes(vendor, product, flags, timeout);
+    data.resize(32, 0);
     return data;
-}
-
-std::vector<uint8_t> CalibrationValue(uint32_t min, uint32_t centre, uint32_t max, uint8_t dz,
-                                      uint8_t band) {
-    std::vector<uint8_t> v(16, 0);
-    std::memcpy(&v[0], &min, 4);
-    std::memcpy(&v[4], &centre, 4);
-    std::memcpy(&v[8], &max, 4);
-    v[12] = dz;
-    v[13] = band;
-    return v;
 }
 
 int32_t Axis(const std::vector<uint8_t>& report, int i) {
@@ -63,7 +50,7 @@ class SystemTest : public zeltest::KernelTest {};
 
 TEST_F(SystemTest, FromDriverEntryToCalibratedReportsWithBridgeData) {
     Scenario s = TwoAxisStick();
-    s.registry = {{"Eje1", CalibrationValue(100, 600, 1200, 10, 4)}};
+    s.registry = {{"Eje1", zelsim::CalibrationBytes(100, 600, 1200, 10, 4)}};
     s.bridge->data = {0xAA, 0xBB, 3, 0, 4, 9, 0x10, 0x20, 0x01, 0x00, 0x80, 0x00, 0x80};
     s.bridge->flags = {0x01};
     s.bridge->axisOrder = {1, 0, 2, 3, 6};

@@ -80,26 +80,6 @@ Options ParseOptions(int argc, char** argv) {
     return o;
 }
 
-std::vector<uint8_t> OemSet(uint16_t vendor, uint16_t product, uint32_t flags, uint32_t timeout) {
-    std::vector<uint8_t> set(16, 0);
-    std::memcpy(&set[0], &vendor, 2);
-    std::memcpy(&set[2], &product, 2);
-    std::memcpy(&set[4], &flags, 4);
-    std::memcpy(&set[8], &timeout, 4);
-    return set;
-}
-
-std::vector<uint8_t> Calibration(uint32_t min, uint32_t centre, uint32_t max, uint8_t deadZone,
-                                 uint8_t band) {
-    std::vector<uint8_t> v(16, 0);
-    std::memcpy(&v[0], &min, 4);
-    std::memcpy(&v[4], &centre, 4);
-    std::memcpy(&v[8], &max, 4);
-    v[12] = deadZone;
-    v[13] = band;
-    return v;
-}
-
 // The demonstration: a four-axis stick with the dial ids (or two two-axis
 // sticks on one port), calibrated, with a bridge feeding hats and buttons.
 Scenario DefaultScenario(const Options& o) {
@@ -109,20 +89,20 @@ Scenario DefaultScenario(const Options& o) {
     s.reads = o.reports;
     if (o.calibration)
         for (const char* name : {"Eje1", "Eje2", "Eje3", "Eje4"})
-            s.registry.emplace_back(name, Calibration(60, 600, 1140, 12, 3));
+            s.registry.emplace_back(name, CalibrationBytes(60, 600, 1140, 12, 3));
     if (o.raw)
         s.bridge->flags = {0x04};
     constexpr uint32_t kZ = 1, kRudder = 1u << 19;
     if (!o.twoSticks) {
         StickSetup stick;
         stick.axisCount = 4;
-        auto set0 = OemSet(0x06A3, 13877, kZ | kRudder, 10000);
+        auto set0 = OemSetBytes(0x06A3, 13877, kZ | kRudder, 10000);
         std::copy(set0.begin(), set0.end(), stick.oemData.begin());
         s.sticks.push_back(stick);
     } else {
         // One installation record for both: the second stick takes lines 3 and 2.
-        auto set0 = OemSet(0x06A3, 13877, 0, 10000);
-        auto set1 = OemSet(0x06A3, 13877, (4u << 7) | (2u << 10), 0);
+        auto set0 = OemSetBytes(0x06A3, 13877, 0, 10000);
+        auto set1 = OemSetBytes(0x06A3, 13877, (4u << 7) | (2u << 10), 0);
         StickSetup stick;
         stick.axisCount = 2;
         std::copy(set0.begin(), set0.end(), stick.oemData.begin());

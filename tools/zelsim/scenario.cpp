@@ -40,6 +40,34 @@ std::string ToHex(const uint8_t* bytes, size_t count) {
 }
 
 namespace {
+void PutLittleEndian(std::vector<uint8_t>& out, size_t at, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out[at + i] = uint8_t(value >> (8 * i));
+}
+} // namespace
+
+std::vector<uint8_t> OemSetBytes(uint16_t vendor, uint16_t product, uint32_t hardwareFlags,
+                                 uint32_t pollTimeout) {
+    std::vector<uint8_t> set(16, 0);
+    PutLittleEndian(set, 0, vendor, 2);
+    PutLittleEndian(set, 2, product, 2);
+    PutLittleEndian(set, 4, hardwareFlags, 4);
+    PutLittleEndian(set, 8, pollTimeout, 4);
+    return set;
+}
+
+std::vector<uint8_t> CalibrationBytes(uint32_t minimum, uint32_t centre, uint32_t maximum,
+                                      uint8_t deadZone, uint8_t band) {
+    std::vector<uint8_t> value(16, 0);
+    PutLittleEndian(value, 0, minimum, 4);
+    PutLittleEndian(value, 4, centre, 4);
+    PutLittleEndian(value, 8, maximum, 4);
+    value[12] = deadZone;
+    value[13] = band;
+    return value;
+}
+
+namespace {
 
 const json& Need(const json& object, const char* key, const std::string& where) {
     if (!object.contains(key))

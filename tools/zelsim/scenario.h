@@ -43,6 +43,13 @@ struct Scenario {
     bool dispatchLevel = false;
 };
 
+// One 16-byte OEM data set, and one calibration value ("Eje1".."Eje4"), laid
+// out as the installation and the calibration software write them.
+std::vector<uint8_t> OemSetBytes(uint16_t vendor, uint16_t product, uint32_t hardwareFlags,
+                                 uint32_t pollTimeout);
+std::vector<uint8_t> CalibrationBytes(uint32_t minimum, uint32_t centre, uint32_t maximum,
+                                      uint8_t deadZone, uint8_t band);
+
 // Parses a scenario; every error names what is wrong.
 Scenario ParseScenario(const std::string& json);
 std::vector<uint8_t> ParseHex(const std::string& text, const std::string& what);
