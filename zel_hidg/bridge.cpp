@@ -5,10 +5,10 @@
 ZEL_PAGEABLE void OpenBridge(GameDeviceExtension* ext) {
     PAGED_CODE();
     // A start after a stop finds the reference of the earlier start.
+    // BridgeUsers is left alone: a read that is just backing off from the
+    // earlier release still owes its decrement.
     if (ext->BridgeFileObject)
         ReleaseBridge(ext);
-    ext->BridgeUsers = 0;
-    KeInitializeEvent(&ext->BridgeIdle, SynchronizationEvent, FALSE);
     InterlockedExchange(&ext->BridgeClosing, 0);
 
     UNICODE_STRING name;

@@ -36,6 +36,7 @@ extern "C" ZEL_PAGEABLE NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT
 
     ext->RequestCount = 1;
     KeInitializeEvent(&ext->RemoveEvent, SynchronizationEvent, FALSE);
+    KeInitializeEvent(&ext->BridgeIdle, SynchronizationEvent, FALSE);
     return STATUS_SUCCESS;
 }
 

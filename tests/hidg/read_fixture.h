@@ -29,6 +29,7 @@ class ReadFixture : public PollFixture {
             ext.AxisSource[i] = i;
         }
         ext.DialSource = 9;
+        KeInitializeEvent(&ext.BridgeIdle, SynchronizationEvent, FALSE);
         ext.AxisCount = 4;
         ext.Started = 1;
         for (int line = 0; line < 4; ++line)
