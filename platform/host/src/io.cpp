@@ -2,6 +2,7 @@
 // with their stack locations, IofCallDriver, IofCompleteRequest with completion
 // routines, named devices and file-object references.
 #include "kernel_model.h"
+#include "object_names.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -31,19 +32,6 @@ std::map<std::u16string, PDEVICE_OBJECT> g_names;
 std::set<PFILE_OBJECT> g_fileObjects;
 std::set<PDEVICE_OBJECT> g_devices;
 
-std::u16string Lower(const std::u16string& s) {
-    std::u16string out = s;
-    for (auto& c : out)
-        if (c >= u'A' && c <= u'Z')
-            c = char16_t(c - u'A' + u'a');
-    return out;
-}
-
-std::u16string FromUnicode(PCUNICODE_STRING s) {
-    if (!s || !s->Buffer)
-        return {};
-    return std::u16string(s->Buffer, s->Length / sizeof(WCHAR));
-}
 } // namespace
 
 namespace km {
@@ -98,7 +86,7 @@ extern "C" {
 NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
                         PUNICODE_STRING DeviceName, ULONG DeviceType, ULONG, BOOLEAN,
                         PDEVICE_OBJECT* DeviceObject) {
-    std::u16string name = Lower(FromUnicode(DeviceName));
+    std::u16string name = km::FoldCase(km::FromUnicode(DeviceName));
     std::lock_guard<std::mutex> guard(g_ioLock);
     if (!name.empty() && g_names.count(name))
         return STATUS_UNSUCCESSFUL;
@@ -162,7 +150,7 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK, PFILE
     if (KeGetCurrentIrql() != PASSIVE_LEVEL)
         km::Fault("IoGetDeviceObjectPointer above PASSIVE_LEVEL");
     std::lock_guard<std::mutex> guard(g_ioLock);
-    auto it = g_names.find(Lower(FromUnicode(ObjectName)));
+    auto it = g_names.find(km::FoldCase(km::FromUnicode(ObjectName)));
     if (it == g_names.end())
         return STATUS_OBJECT_NAME_NOT_FOUND;
     PDEVICE_OBJECT device = it->second;

@@ -1,6 +1,7 @@
 // Registry of the host kernel model: a key tree with typed values, read by the
 // drivers through ZwOpenKey, ZwQueryValueKey and ZwClose, and filled by tests.
 #include "kernel_model.h"
+#include "object_names.h"
 
 #include <cstring>
 #include <map>
@@ -47,25 +48,11 @@ void EnsureResetHook() {
     std::call_once(once, [] { km::OnReset(ResetRegistry); });
 }
 
-std::u16string Fold(const std::u16string& s) {
-    std::u16string out = s;
-    for (auto& c : out)
-        if (c >= u'A' && c <= u'Z')
-            c = char16_t(c - u'A' + u'a');
-    return out;
-}
-
 std::u16string FoldPath(const std::u16string& path) {
-    std::u16string out = Fold(path);
+    std::u16string out = km::FoldCase(path);
     while (out.size() > 1 && out.back() == u'\\')
         out.pop_back();
     return out;
-}
-
-std::u16string FromUnicode(PCUNICODE_STRING s) {
-    if (!s || !s->Buffer)
-        return {};
-    return std::u16string(s->Buffer, s->Length / sizeof(WCHAR));
 }
 
 // Creates the key and its missing ancestors; g_lock held.
@@ -111,14 +98,14 @@ void SetRegistryValue(const std::u16string& keyPath, const std::u16string& name,
     EnsureResetHook();
     std::lock_guard<std::mutex> guard(g_lock);
     Key& key = CreateKeyLocked(FoldPath(keyPath));
-    key.values[Fold(name)] = Value{name, type, data};
+    key.values[km::FoldCase(name)] = Value{name, type, data};
 }
 
 void DeleteRegistryValue(const std::u16string& keyPath, const std::u16string& name) {
     std::lock_guard<std::mutex> guard(g_lock);
     auto it = g_keys.find(FoldPath(keyPath));
     if (it != g_keys.end())
-        it->second.values.erase(Fold(name));
+        it->second.values.erase(km::FoldCase(name));
 }
 
 void DeleteRegistryKey(const std::u16string& keyPath) {
@@ -165,7 +152,7 @@ NTSTATUS ZwOpenKey(PHANDLE KeyHandle, ACCESS_MASK, POBJECT_ATTRIBUTES ObjectAttr
         km::Fault("ZwOpenKey relative to a root directory is not modelled");
         return STATUS_NOT_IMPLEMENTED;
     }
-    const std::u16string path = FoldPath(FromUnicode(ObjectAttributes->ObjectName));
+    const std::u16string path = FoldPath(km::FromUnicode(ObjectAttributes->ObjectName));
     std::lock_guard<std::mutex> guard(g_lock);
     auto it = g_keys.find(path);
     if (it == g_keys.end())
@@ -200,7 +187,7 @@ NTSTATUS ZwQueryValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName,
     auto key = g_keys.find(open->second.path);
     if (key == g_keys.end() || key->second.id != open->second.keyId)
         return STATUS_KEY_DELETED;
-    auto found = key->second.values.find(Fold(FromUnicode(ValueName)));
+    auto found = key->second.values.find(km::FoldCase(km::FromUnicode(ValueName)));
     if (found == key->second.values.end())
         return STATUS_OBJECT_NAME_NOT_FOUND;
     const Value& value = found->second;
