@@ -1,0 +1,257 @@
+// Run under Wine: finds the HID devices that the HID class driver made for one of our
+// minidrivers and checks what the system sees of them.
+//   hid_device_check.exe vmd
+//       zel_vmd's keyboard and mouse: attributes and the capabilities of each top-level
+//       collection as the fixed report descriptor declares them
+//   hid_device_check.exe joystick PULSE0 PULSE1 PULSE2 PULSE3
+//       zel_hidg's joystick: attributes, capabilities, and input reports whose four axes
+//       hold the port's pulse lengths in microseconds (X, Y, Z, rudder from lines 0, 1, 3, 2)
+// Devices appear some time after the driver is installed: each check waits for them.
+// Exits with 0 when every check passed, 1 otherwise.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <setupapi.h>
+// mingw-w64's HID headers declare C functions without extern "C".
+extern "C" {
+#include <hidsdi.h>
+}
+
+namespace {
+
+constexpr USHORT kVendorId = 0x06A3;
+constexpr USHORT kProductId = 13877; // 0x3635
+constexpr DWORD kAppearMs = 20000;
+
+int g_Failures = 0;
+
+void Check(bool ok, const char* what, long long got, long long expected) {
+    if (!ok) {
+        ++g_Failures;
+        std::printf("FAIL: %s: got %lld, expected %lld\n", what, got, expected);
+    }
+}
+
+void CheckEq(const char* what, long long got, long long expected) {
+    Check(got == expected, what, got, expected);
+}
+
+struct Collection {
+    std::string path;
+    HIDD_ATTRIBUTES attributes;
+    HIDP_CAPS caps;
+    std::vector<HIDP_LINK_COLLECTION_NODE> links;
+    std::vector<HIDP_BUTTON_CAPS> buttons;
+    std::vector<HIDP_VALUE_CAPS> values;
+};
+
+void ReadCapabilities(PHIDP_PREPARSED_DATA preparsed, Collection& c) {
+    ULONG links = c.caps.NumberLinkCollectionNodes;
+    c.links.resize(links);
+    if (links &&
+        HidP_GetLinkCollectionNodes(c.links.data(), &links, preparsed) != HIDP_STATUS_SUCCESS)
+        links = 0;
+    c.links.resize(links);
+    USHORT buttons = c.caps.NumberInputButtonCaps;
+    c.buttons.resize(buttons);
+    if (buttons && HidP_GetButtonCaps(HidP_Input, c.buttons.data(), &buttons, preparsed) !=
+                       HIDP_STATUS_SUCCESS)
+        buttons = 0;
+    c.buttons.resize(buttons);
+    USHORT values = c.caps.NumberInputValueCaps;
+    c.values.resize(values);
+    if (values &&
+        HidP_GetValueCaps(HidP_Input, c.values.data(), &values, preparsed) != HIDP_STATUS_SUCCESS)
+        values = 0;
+    c.values.resize(values);
+}
+
+// Every present HID interface with our vendor and product ids (Wine's own devices
+// carry other ids), with its attributes and the capabilities of its collection.
+std::vector<Collection> FindOurCollections() {
+    std::vector<Collection> found;
+    GUID hidGuid;
+    HidD_GetHidGuid(&hidGuid);
+    HDEVINFO set =
+        SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        return found;
+    SP_DEVICE_INTERFACE_DATA iface = {};
+    iface.cbSize = sizeof iface;
+    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, i, &iface); ++i) {
+        union {
+            SP_DEVICE_INTERFACE_DETAIL_DATA_A detail;
+            char bytes[1024];
+        } buffer;
+        buffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        if (!SetupDiGetDeviceInterfaceDetailA(set, &iface, &buffer.detail, sizeof buffer, nullptr,
+                                              nullptr))
+            continue;
+        HANDLE h = CreateFileA(buffer.detail.DevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            continue;
+        Collection c = {};
+        c.path = buffer.detail.DevicePath;
+        c.attributes.Size = sizeof c.attributes;
+        PHIDP_PREPARSED_DATA preparsed = nullptr;
+        if (HidD_GetAttributes(h, &c.attributes) && c.attributes.VendorID == kVendorId &&
+            c.attributes.ProductID == kProductId && HidD_GetPreparsedData(h, &preparsed)) {
+            if (HidP_GetCaps(preparsed, &c.caps) == HIDP_STATUS_SUCCESS) {
+                ReadCapabilities(preparsed, c);
+                found.push_back(c);
+            }
+            HidD_FreePreparsedData(preparsed);
+        }
+        CloseHandle(h);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return found;
+}
+
+// Waits until `complete` holds for our collections (a device's collections appear one
+// after another) or the time is up, and prints what it found.
+std::vector<Collection> WaitForCollections(bool (*complete)(const std::vector<Collection>&)) {
+    std::vector<Collection> found;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        found = FindOurCollections();
+        if (complete(found) || GetTickCount() - start > kAppearMs)
+            break;
+        Sleep(100);
+    }
+    for (const Collection& c : found)
+        std::printf("found %s: vendor %04X product %04X version %04X, usage %02X:%02X, "
+                    "input %u output %u feature %u bytes, input button caps %u value caps %u, "
+                    "link collections %u\n",
+                    c.path.c_str(), c.attributes.VendorID, c.attributes.ProductID,
+                    c.attributes.VersionNumber, c.caps.UsagePage, c.caps.Usage,
+                    c.caps.InputReportByteLength, c.caps.OutputReportByteLength,
+                    c.caps.FeatureReportByteLength, c.caps.NumberInputButtonCaps,
+                    c.caps.NumberInputValueCaps, c.caps.NumberLinkCollectionNodes);
+    return found;
+}
+
+const Collection* WithUsage(const std::vector<Collection>& all, USHORT page, USHORT usage) {
+    for (const Collection& c : all)
+        if (c.caps.UsagePage == page && c.caps.Usage == usage)
+            return &c;
+    return nullptr;
+}
+
+void CheckAttributes(const Collection& c, USHORT version) {
+    CheckEq("vendor id", c.attributes.VendorID, kVendorId);
+    CheckEq("product id", c.attributes.ProductID, kProductId);
+    CheckEq("version", c.attributes.VersionNumber, version);
+}
+
+// The collection of `all` that carries input report `reportId`, or null.
+const Collection* WithReport(const std::vector<Collection>& all, UCHAR reportId) {
+    for (const Collection& c : all) {
+        for (const HIDP_BUTTON_CAPS& b : c.buttons)
+            if (b.ReportID == reportId)
+                return &c;
+        for (const HIDP_VALUE_CAPS& v : c.values)
+            if (v.ReportID == reportId)
+                return &c;
+    }
+    return nullptr;
+}
+
+// Whether `c` declares an application collection with this usage: as its own top-level
+// usage, or as one of its link collections when the class driver keeps several top-level
+// collections in one device.
+bool HasApplication(const Collection& c, USHORT page, USHORT usage) {
+    if (c.caps.UsagePage == page && c.caps.Usage == usage)
+        return true;
+    for (const HIDP_LINK_COLLECTION_NODE& node : c.links)
+        if (node.LinkUsagePage == page && node.LinkUsage == usage && node.CollectionType == 1)
+            return true;
+    return false;
+}
+
+// The keyboard (report id 1: 232 key bits) and the mouse (report id 2: three buttons, five
+// pad bits, relative X and Y bytes) are two top-level collections. Windows makes a HID
+// collection of each; Wine 8 keeps both in one device whose top-level usage is the first
+// (the keyboard) and whose input reports are as long as the longer one. Either way each
+// report keeps its id, usages and length (the id byte counted).
+int CheckVirtualDevice() {
+    const std::vector<Collection> ours = WaitForCollections([](const std::vector<Collection>& all) {
+        return WithReport(all, 1) && WithReport(all, 2);
+    });
+    if (ours.empty()) {
+        std::printf("FAIL: no HID device with vendor %04X product %04X\n", kVendorId, kProductId);
+        return 1;
+    }
+    for (const Collection& c : ours) {
+        CheckAttributes(c, 0x0101);
+        CheckEq("output report bytes", c.caps.OutputReportByteLength, 0);
+        CheckEq("feature report bytes", c.caps.FeatureReportByteLength, 0);
+    }
+    const Collection* keyboard = WithReport(ours, 1);
+    const Collection* mouse = WithReport(ours, 2);
+    if (!keyboard || !mouse) {
+        std::printf("FAIL: no collection with the keyboard (id 1) or the mouse (id 2) report\n");
+        return 1;
+    }
+    const long long keyboardBytes = 1 + 232 / 8;
+    const long long mouseBytes = 1 + 1 + 2;
+    Check(HasApplication(*keyboard, 0x01, 0x06), "keyboard application collection 1:6", 0, 1);
+    Check(HasApplication(*mouse, 0x01, 0x02), "mouse application collection 1:2", 0, 1);
+    if (keyboard == mouse) {
+        CheckEq("HID devices of the two collections", static_cast<long long>(ours.size()), 1);
+        CheckEq("top-level usage page", keyboard->caps.UsagePage, 0x01);
+        CheckEq("top-level usage (the first collection)", keyboard->caps.Usage, 0x06);
+        CheckEq("input report bytes (the longer report)", keyboard->caps.InputReportByteLength,
+                keyboardBytes);
+    } else {
+        CheckEq("HID collections", static_cast<long long>(ours.size()), 2);
+        CheckEq("keyboard input report bytes", keyboard->caps.InputReportByteLength, keyboardBytes);
+        CheckEq("mouse input report bytes", mouse->caps.InputReportByteLength, mouseBytes);
+    }
+
+    // Keys: one range of usages 0x00 to 0xE7 of the Keyboard/Keypad page in report 1;
+    // mouse buttons 1 to 3 in report 2; X and Y, 8-bit relative -127..127, in report 2.
+    int keys = 0, mouseButtons = 0, axes = 0;
+    for (const Collection* c : {keyboard, mouse}) {
+        for (const HIDP_BUTTON_CAPS& b : c->buttons) {
+            if (b.ReportID == 1 && b.UsagePage == 0x07 && b.IsRange && b.Range.UsageMin == 0x00 &&
+                b.Range.UsageMax == 0xE7)
+                ++keys;
+            if (b.ReportID == 2 && b.UsagePage == 0x09 && b.IsRange && b.Range.UsageMin == 1 &&
+                b.Range.UsageMax == 3)
+                ++mouseButtons;
+        }
+        for (const HIDP_VALUE_CAPS& v : c->values) {
+            const USHORT usage = v.IsRange ? v.Range.UsageMin : v.NotRange.Usage;
+            std::printf("value caps: report %u usage %02X:%02X bits %u count %u logical %ld..%ld "
+                        "absolute %u\n",
+                        v.ReportID, v.UsagePage, usage, v.BitSize, v.ReportCount, v.LogicalMin,
+                        v.LogicalMax, v.IsAbsolute);
+            if (v.ReportID == 2 && v.UsagePage == 0x01 && (usage == 0x30 || usage == 0x31) &&
+                v.BitSize == 8 && v.LogicalMin == -127 && v.LogicalMax == 127 && !v.IsAbsolute)
+                ++axes;
+        }
+        if (keyboard == mouse)
+            break;
+    }
+    CheckEq("key ranges 0x00..0xE7 in report 1", keys, 1);
+    CheckEq("mouse button ranges 1..3 in report 2", mouseButtons, 1);
+    CheckEq("relative X and Y in report 2", axes, 2);
+    return g_Failures ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "vmd") == 0)
+        return CheckVirtualDevice();
+    std::printf("usage: hid_device_check vmd\n"
+                "       hid_device_check joystick PULSE0 PULSE1 PULSE2 PULSE3\n");
+    return 2;
+}
