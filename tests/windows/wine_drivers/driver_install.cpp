@@ -2,9 +2,9 @@
 //   driver_install.exe root CLASS NAME HARDWARE_ID INF
 //       creates a root-enumerated device of CLASS (hid or system) with HARDWARE_ID and
 //       installs the INF's driver on it; the driver is loaded and the device started
-//   driver_install.exe update HARDWARE_ID INF
-//       installs the INF's driver on the devices that already carry HARDWARE_ID (a child
-//       that a bus driver reported before any driver matched it)
+//   driver_install.exe preload INF
+//       puts the INF in the system's driver store, where the Plug and Play manager looks
+//       for the driver of a device that a bus driver reports later
 // Exits with 0 on success, 1 with a message otherwise.
 #include <windows.h>
 
@@ -64,9 +64,15 @@ int main(int argc, char** argv) {
             return 1;
         return Update(argv[4], argv[5]);
     }
-    if (argc == 4 && std::strcmp(argv[1], "update") == 0)
-        return Update(argv[2], argv[3]);
+    if (argc == 3 && std::strcmp(argv[1], "preload") == 0) {
+        char stored[MAX_PATH] = {};
+        if (!SetupCopyOEMInfA(argv[2], nullptr, SPOST_PATH, 0, stored, sizeof stored, nullptr,
+                              nullptr))
+            return Fail("SetupCopyOEMInfA");
+        std::printf("%s stored as %s\n", argv[2], stored);
+        return 0;
+    }
     std::printf("usage: driver_install root hid|system NAME HARDWARE_ID INF\n"
-                "       driver_install update HARDWARE_ID INF\n");
+                "       driver_install preload INF\n");
     return 2;
 }

@@ -10,6 +10,7 @@
 // Exits with 0 when every check passed, 1 otherwise.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -181,9 +182,15 @@ bool HasApplication(const Collection& c, USHORT page, USHORT usage) {
 // (the keyboard) and whose input reports are as long as the longer one. Either way each
 // report keeps its id, usages and length (the id byte counted).
 int CheckVirtualDevice() {
-    const std::vector<Collection> ours = WaitForCollections([](const std::vector<Collection>& all) {
-        return WithReport(all, 1) && WithReport(all, 2);
-    });
+    const std::vector<Collection> found =
+        WaitForCollections([](const std::vector<Collection>& all) {
+            return WithReport(all, 1) && WithReport(all, 2);
+        });
+    // The joystick shares the ids but has no report ids (its report 0).
+    std::vector<Collection> ours;
+    for (const Collection& c : found)
+        if (!WithReport({c}, 0))
+            ours.push_back(c);
     if (ours.empty()) {
         std::printf("FAIL: no HID device with vendor %04X product %04X\n", kVendorId, kProductId);
         return 1;
@@ -246,11 +253,108 @@ int CheckVirtualDevice() {
     return g_Failures ? 1 : 0;
 }
 
+// Waits for a report that the joystick answers a read with; false after five seconds.
+bool ReadReport(HANDLE h, UCHAR* report, DWORD bytes) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD got = 0;
+    bool ok = ReadFile(h, report, bytes, &got, &overlapped) != FALSE;
+    if (!ok && GetLastError() == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(overlapped.hEvent, 5000) == WAIT_OBJECT_0)
+            ok = GetOverlappedResult(h, &overlapped, &got, FALSE) != FALSE;
+        else
+            CancelIo(h);
+    }
+    CloseHandle(overlapped.hEvent);
+    return ok && got == bytes;
+}
+
+ULONG AxisAt(const UCHAR* report, int axis) {
+    ULONG value;
+    std::memcpy(&value, report + 1 + 4 * axis, 4);
+    return value;
+}
+
+// The joystick on the test port: four axes from lines 0, 1, 3 and 2 (source codes 0 with
+// Z and rudder present), hats, two dials (the ids 0x06A3/13877 bring them) and 40 buttons
+// in a 27-byte report without id (28 bytes with the id byte 0). With no calibration the
+// axes are the pulse lengths in microseconds; real time under Wine is noisy (a pre-empted
+// poll reads a line late), so the median of several reads must be near each pulse. No
+// bridge device exists, so hats, dials and buttons stay 0.
+int CheckJoystick(const long long pulses[4]) {
+    const std::vector<Collection> ours = WaitForCollections(
+        [](const std::vector<Collection>& all) { return WithUsage(all, 0x01, 0x04) != nullptr; });
+    const Collection* joystick = WithUsage(ours, 0x01, 0x04);
+    if (!joystick) {
+        std::printf("FAIL: no joystick collection (1:4) with our ids\n");
+        return 1;
+    }
+    CheckAttributes(*joystick, 0x0001);
+    constexpr DWORD kBytes = 1 + 27;
+    CheckEq("input report bytes", joystick->caps.InputReportByteLength, kBytes);
+    CheckEq("value fields (4 axes, 4 hats, 2 dials)", joystick->caps.NumberInputValueCaps, 10);
+    int dials = 0;
+    for (const HIDP_VALUE_CAPS& v : joystick->values) {
+        const USHORT usage = v.IsRange ? v.Range.UsageMin : v.NotRange.Usage;
+        if (v.UsagePage == 0x01 && usage == 0x37)
+            ++dials;
+    }
+    CheckEq("dials", dials, 2);
+    if (g_Failures)
+        return 1;
+
+    HANDLE h = CreateFileA(joystick->path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        std::printf("FAIL: cannot open %s (error %lu)\n", joystick->path.c_str(), GetLastError());
+        return 1;
+    }
+    constexpr int kReads = 9;
+    std::vector<long long> axes[4];
+    for (int r = 0; r < kReads; ++r) {
+        UCHAR report[kBytes] = {};
+        if (!ReadReport(h, report, kBytes)) {
+            std::printf("FAIL: read %d returned no report (error %lu)\n", r, GetLastError());
+            ++g_Failures;
+            break;
+        }
+        std::printf("report:");
+        for (int a = 0; a < 4; ++a)
+            std::printf(" %lu", AxisAt(report, a));
+        std::printf(" |");
+        for (DWORD b = 17; b < kBytes; ++b)
+            std::printf(" %02X", report[b]);
+        std::printf("\n");
+        CheckEq("report id byte", report[0], 0);
+        for (int a = 0; a < 4; ++a)
+            axes[a].push_back(AxisAt(report, a));
+        for (DWORD b = 17; b < kBytes; ++b)
+            CheckEq("hat, dial or button byte without a bridge", report[b], 0);
+    }
+    CloseHandle(h);
+    // X, Y, Z and rudder come from lines 0, 1, 3 and 2.
+    const int lineOf[4] = {0, 1, 3, 2};
+    for (int a = 0; a < 4 && axes[a].size() == kReads; ++a) {
+        std::vector<long long> sorted = axes[a];
+        std::sort(sorted.begin(), sorted.end());
+        const long long median = sorted[kReads / 2];
+        const long long expected = pulses[lineOf[a]];
+        Check(median >= expected - 100 && median <= expected + 100,
+              "median axis (microseconds, within 100 of the pulse)", median, expected);
+    }
+    return g_Failures ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "vmd") == 0)
         return CheckVirtualDevice();
+    if (argc == 6 && std::strcmp(argv[1], "joystick") == 0) {
+        const long long pulses[4] = {std::atoll(argv[2]), std::atoll(argv[3]), std::atoll(argv[4]),
+                                     std::atoll(argv[5])};
+        return CheckJoystick(pulses);
+    }
     std::printf("usage: hid_device_check vmd\n"
                 "       hid_device_check joystick PULSE0 PULSE1 PULSE2 PULSE3\n");
     return 2;
