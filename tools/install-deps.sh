@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, where missing.
 set -e
 packages="cmake ninja-build g++ make googletest libgtest-dev python3 python3-pefile
-g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 clang-format
+g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 clang-format
 nlohmann-json3-dev"
 missing=""
 for p in $packages; do
@@ -16,4 +16,4 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends $missing
+apt-get install -y -qq $missing
