@@ -6,6 +6,7 @@
 
 #include "bridge_device.h"
 #include "gameport_enumerator.h"
+#include "hid_class.h"
 #include "hidg.h"
 #include "kernel_test.h"
 
@@ -34,21 +35,18 @@ class StackFixture : public KernelTest {
         KernelTest::SetUp();
         km::SetCounterFrequency(1000000);
         g_Driver = DriverState{};
-        LARGE_INTEGER f;
-        f.QuadPart = 1000000;
-        g_Driver.CounterScale = ComputeCounterScale(f);
-        g_Driver.CounterRead = KeQueryPerformanceCounter;
-        ExInitializeFastMutex(&g_Driver.DeviceListMutex);
-        KeInitializeSpinLock(&g_Driver.PortLock);
-        InitializeListHead(&g_Driver.DeviceList);
-
         driver = km::CreateDriverObject(u"\\Driver\\zel_hidg");
-        driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreateClose;
-        driver->MajorFunction[IRP_MJ_CLOSE] = DispatchCreateClose;
-        driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = DispatchInternalDeviceControl;
-        driver->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
-        driver->MajorFunction[IRP_MJ_POWER] = DispatchPower;
-        driver->MajorFunction[IRP_MJ_SYSTEM_CONTROL] = DispatchSystemControl;
+        UNICODE_STRING path;
+        RtlInitUnicodeString(&path,
+                             u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\zel_hidg");
+        ASSERT_EQ(DriverEntry(driver, &path), STATUS_SUCCESS);
+        // These stacks are built without the HID class driver: the driver's
+        // own entries go back where DriverEntry put them.
+        for (UCHAR major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major)
+            driver->MajorFunction[major] = sim::hid::MinidriverDispatch(driver, major);
+        driver->DriverExtension->AddDevice = sim::hid::MinidriverAddDevice(driver);
+        driver->DriverUnload = sim::hid::MinidriverUnload(driver);
+        sim::hid::Unregister(driver);
         enumerator = sim::CreateEnumerator();
     }
 
