@@ -1,5 +1,6 @@
 #include "gameport_enumerator.h"
 
+#include "irp_completion.h"
 #include "kernel_model.h"
 
 #include <cstring>
@@ -14,13 +15,6 @@ struct ChildExtension {
 
 JoystickChild* FromDevice(PDEVICE_OBJECT device) {
     return static_cast<ChildExtension*>(device->DeviceExtension)->child;
-}
-
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0) {
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
 }
 
 NTSTATUS FillParameters(JoystickChild* child, PIRP irp) {
@@ -45,15 +39,15 @@ NTSTATUS ChildInternalControl(PDEVICE_OBJECT device, PIRP irp) {
     JoystickChild* child = FromDevice(device);
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
     if (sp->Parameters.DeviceIoControl.IoControlCode != IOCTL_GAMEENUM_PORT_PARAMETERS)
-        return Complete(irp, STATUS_NOT_SUPPORTED);
+        return CompleteIrp(irp, STATUS_NOT_SUPPORTED);
     ++child->parameterRequests;
     switch (child->parametersAnswer) {
     case EnumeratorAnswer::Fail:
-        return Complete(irp, child->failStatus);
+        return CompleteIrp(irp, child->failStatus);
     case EnumeratorAnswer::Pend: {
         IoMarkIrpPending(irp);
         std::thread([child, irp] {
-            Complete(irp, FillParameters(child, irp), sizeof(GAMEENUM_PORT_PARAMETERS));
+            CompleteIrp(irp, FillParameters(child, irp), sizeof(GAMEENUM_PORT_PARAMETERS));
         }).detach();
         return STATUS_PENDING;
     }
@@ -61,7 +55,7 @@ NTSTATUS ChildInternalControl(PDEVICE_OBJECT device, PIRP irp) {
         break;
     }
     const NTSTATUS status = FillParameters(child, irp);
-    return Complete(irp, status, NT_SUCCESS(status) ? sizeof(GAMEENUM_PORT_PARAMETERS) : 0);
+    return CompleteIrp(irp, status, NT_SUCCESS(status) ? sizeof(GAMEENUM_PORT_PARAMETERS) : 0);
 }
 
 NTSTATUS ChildPnp(PDEVICE_OBJECT device, PIRP irp) {
@@ -70,7 +64,7 @@ NTSTATUS ChildPnp(PDEVICE_OBJECT device, PIRP irp) {
     child->pnpMinors.push_back(minor);
     switch (minor) {
     case IRP_MN_START_DEVICE:
-        return Complete(irp, child->startStatus);
+        return CompleteIrp(irp, child->startStatus);
     case IRP_MN_STOP_DEVICE:
     case IRP_MN_SURPRISE_REMOVAL:
     case IRP_MN_REMOVE_DEVICE:
@@ -78,7 +72,7 @@ NTSTATUS ChildPnp(PDEVICE_OBJECT device, PIRP irp) {
     case IRP_MN_CANCEL_STOP_DEVICE:
     case IRP_MN_QUERY_REMOVE_DEVICE:
     case IRP_MN_CANCEL_REMOVE_DEVICE:
-        return Complete(irp, STATUS_SUCCESS);
+        return CompleteIrp(irp, STATUS_SUCCESS);
     default: {
         // A bus driver leaves requests it does not handle as they came.
         const NTSTATUS status = irp->IoStatus.Status;
@@ -91,7 +85,7 @@ NTSTATUS ChildPnp(PDEVICE_OBJECT device, PIRP irp) {
 NTSTATUS ChildPower(PDEVICE_OBJECT device, PIRP irp) {
     ++FromDevice(device)->powerRequests;
     PoStartNextPowerIrp(irp);
-    return Complete(irp, STATUS_SUCCESS);
+    return CompleteIrp(irp, STATUS_SUCCESS);
 }
 
 NTSTATUS ChildSystemControl(PDEVICE_OBJECT device, PIRP irp) {

@@ -1,5 +1,6 @@
 #include "hid_class.h"
 
+#include "irp_completion.h"
 #include "kernel_model.h"
 
 #include <algorithm>
@@ -74,13 +75,6 @@ PDEVICE_OBJECT Lower(PDEVICE_OBJECT fdo) {
 NTSTATUS PassDown(PDEVICE_OBJECT fdo, PIRP irp) {
     IoSkipCurrentIrpStackLocation(irp);
     return IofCallDriver(Lower(fdo), irp);
-}
-
-NTSTATUS CompleteWith(PIRP irp, NTSTATUS status) {
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = 0;
-    IofCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
 }
 
 // The minidriver sees the request at the class driver's own stack location,
@@ -269,15 +263,15 @@ NTSTATUS ClassDispatch(PDEVICE_OBJECT device, PIRP irp) {
     }
     PDRIVER_DISPATCH routine = SavedDispatch(device, major);
     if (!ours)
-        return routine ? routine(device, irp) : CompleteWith(irp, STATUS_NOT_SUPPORTED);
+        return routine ? routine(device, irp) : CompleteIrp(irp, STATUS_NOT_SUPPORTED);
     switch (major) {
     case IRP_MJ_PNP:
         return DispatchPnp(device, irp);
     case IRP_MJ_CREATE:
     case IRP_MJ_CLOSE:
-        return routine ? routine(device, irp) : CompleteWith(irp, STATUS_SUCCESS);
+        return routine ? routine(device, irp) : CompleteIrp(irp, STATUS_SUCCESS);
     case IRP_MJ_INTERNAL_DEVICE_CONTROL:
-        return routine ? routine(device, irp) : CompleteWith(irp, STATUS_NOT_SUPPORTED);
+        return routine ? routine(device, irp) : CompleteIrp(irp, STATUS_NOT_SUPPORTED);
     case IRP_MJ_POWER:
         if (routine)
             return routine(device, irp);

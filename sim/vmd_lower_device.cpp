@@ -1,5 +1,6 @@
 #include "vmd_lower_device.h"
 
+#include "irp_completion.h"
 #include "kernel_model.h"
 
 #include <algorithm>
@@ -12,21 +13,14 @@ VmdLowerDevice* Record(PDEVICE_OBJECT pdo) {
     return *static_cast<VmdLowerDevice**>(pdo->DeviceExtension);
 }
 
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
-    IofCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-}
-
 // A report goes only into a buffer that holds it whole.
 NTSTATUS Answer(PIRP irp, const std::vector<UCHAR>& report) {
     const ULONG length =
         IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
     if (length < report.size() || !irp->UserBuffer)
-        return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
     std::copy(report.begin(), report.end(), static_cast<UCHAR*>(irp->UserBuffer));
-    return Complete(irp, STATUS_SUCCESS, report.size());
+    return CompleteIrp(irp, STATUS_SUCCESS, report.size());
 }
 
 void FailHeldReads(VmdLowerDevice* device, NTSTATUS status) {
@@ -36,7 +30,7 @@ void FailHeldReads(VmdLowerDevice* device, NTSTATUS status) {
         held.swap(device->heldReads);
     }
     for (PIRP irp : held)
-        Complete(irp, status, 0);
+        CompleteIrp(irp, status, 0);
 }
 
 void Note(VmdLowerDevice* device, PIRP irp) {
@@ -68,14 +62,14 @@ void Note(VmdLowerDevice* device, PIRP irp) {
 
 NTSTATUS Start(VmdLowerDevice* device, PIRP irp) {
     if (!device->pendStart)
-        return Complete(irp, device->startStatus, 0);
+        return CompleteIrp(irp, device->startStatus, 0);
     IoMarkIrpPending(irp);
     JoinStarter(device);
     const NTSTATUS status = device->startStatus;
     device->starter = std::thread([irp, status] {
         // Late enough that the caller is normally waiting already.
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        Complete(irp, status, 0);
+        CompleteIrp(irp, status, 0);
     });
     return STATUS_PENDING;
 }
@@ -88,16 +82,16 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT pdo, PIRP irp) {
         return Start(device, irp);
     case IRP_MN_STOP_DEVICE:
         FailHeldReads(device, STATUS_CANCELLED);
-        return Complete(irp, STATUS_SUCCESS, 0);
+        return CompleteIrp(irp, STATUS_SUCCESS, 0);
     case IRP_MN_SURPRISE_REMOVAL:
     case IRP_MN_REMOVE_DEVICE:
         FailHeldReads(device, STATUS_DELETE_PENDING);
-        return Complete(irp, STATUS_SUCCESS, 0);
+        return CompleteIrp(irp, STATUS_SUCCESS, 0);
     case IRP_MN_QUERY_STOP_DEVICE:
     case IRP_MN_CANCEL_STOP_DEVICE:
     case IRP_MN_QUERY_REMOVE_DEVICE:
     case IRP_MN_CANCEL_REMOVE_DEVICE:
-        return Complete(irp, STATUS_SUCCESS, 0);
+        return CompleteIrp(irp, STATUS_SUCCESS, 0);
     default: {
         // As the bottom of the stack: what no one handled keeps its status.
         const NTSTATUS status = irp->IoStatus.Status;
@@ -110,17 +104,17 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT pdo, PIRP irp) {
 NTSTATUS DispatchPower(PDEVICE_OBJECT pdo, PIRP irp) {
     Note(Record(pdo), irp);
     PoStartNextPowerIrp(irp);
-    return Complete(irp, STATUS_SUCCESS, 0);
+    return CompleteIrp(irp, STATUS_SUCCESS, 0);
 }
 
 NTSTATUS DispatchCreateClose(PDEVICE_OBJECT pdo, PIRP irp) {
     Note(Record(pdo), irp);
-    return Complete(irp, STATUS_SUCCESS, 0);
+    return CompleteIrp(irp, STATUS_SUCCESS, 0);
 }
 
 NTSTATUS Read(VmdLowerDevice* device, PIRP irp) {
     if (!NT_SUCCESS(device->readFailure))
-        return Complete(irp, device->readFailure, 0);
+        return CompleteIrp(irp, device->readFailure, 0);
     std::unique_lock<std::mutex> guard(device->lock);
     if (device->reports.empty()) {
         IoMarkIrpPending(irp);
@@ -141,7 +135,7 @@ NTSTATUS DispatchInternal(PDEVICE_OBJECT pdo, PIRP irp) {
     Note(device, irp);
     if (IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode !=
         IOCTL_HID_READ_REPORT)
-        return Complete(irp, STATUS_NOT_SUPPORTED, 0);
+        return CompleteIrp(irp, STATUS_NOT_SUPPORTED, 0);
     const NTSTATUS status = Read(device, irp);
     std::lock_guard<std::mutex> guard(device->lock);
     device->lastReadReturn = status;
