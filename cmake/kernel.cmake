@@ -3,11 +3,9 @@
 # On the host every kernel source builds against the model of the platform in
 # platform/host; for Windows it builds freestanding against mingw-w64's DDK headers.
 
-set(ZEL_KERNEL_WARNINGS -Wall -Wextra -Wno-unused-parameter)
-
 # zel_kernel_target(<target>): kernel code rules for a library or driver target.
 function(zel_kernel_target target)
-  target_compile_options(${target} PRIVATE ${ZEL_KERNEL_WARNINGS})
+  target_compile_options(${target} PRIVATE ${ZEL_WARNINGS})
   target_link_libraries(${target} PUBLIC zel_kernel_api)
   if(ZEL_WINDOWS)
     target_compile_options(${target} PRIVATE

@@ -8,10 +8,6 @@
 #include <map>
 #include <mutex>
 
-#ifndef STATUS_REVISION_MISMATCH
-#define STATUS_REVISION_MISMATCH ((NTSTATUS)0xC0000059L)
-#endif
-
 namespace sim::hid {
 
 struct InternalCall {

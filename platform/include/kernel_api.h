@@ -22,12 +22,5 @@
 #define ZEL_INIT_CODE
 #endif
 
-#ifndef STATUS_DEVICE_BUSY
-#define STATUS_DEVICE_BUSY ((NTSTATUS)0x80000011L)
-#endif
-#ifndef STATUS_DEVICE_CONFIGURATION_ERROR
-#define STATUS_DEVICE_CONFIGURATION_ERROR ((NTSTATUS)0xC0000182L)
-#endif
-
 #include "hid_minidriver.h"
 #include "gameport.h"

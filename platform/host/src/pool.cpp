@@ -93,14 +93,4 @@ VOID ExFreePool(PVOID P) {
     ExFreePoolWithTag(P, 0);
 }
 
-VOID RtlInitUnicodeString(PUNICODE_STRING Destination, PCWSTR Source) {
-    size_t n = 0;
-    if (Source)
-        while (Source[n])
-            ++n;
-    Destination->Buffer = const_cast<PWSTR>(Source);
-    Destination->Length = USHORT(n * sizeof(WCHAR));
-    Destination->MaximumLength = Source ? USHORT((n + 1) * sizeof(WCHAR)) : 0;
-}
-
 } // extern "C"

@@ -7,13 +7,6 @@
 #include <map>
 #include <mutex>
 
-#ifndef STATUS_INVALID_HANDLE
-#define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008L)
-#endif
-#ifndef STATUS_KEY_DELETED
-#define STATUS_KEY_DELETED ((NTSTATUS)0xC000017CL)
-#endif
-
 namespace {
 
 struct Value {
