@@ -14,9 +14,12 @@
 // interval of virtual time, sent at the IRQL the caller chooses (PollRead,
 // PollReads). Polls may run on several threads at once; the device object is
 // deleted after removal only once every poll in flight has returned.
+//
+// Its parts live in hid_class/, one file per role, sharing class_private.h.
 #pragma once
 
 #include "kernel_api.h"
+#include "send_request.h"
 
 #include <cstdint>
 #include <functional>
@@ -93,11 +96,7 @@ struct InternalRequest {
     NTSTATUS presetStatus = STATUS_NOT_SUPPORTED;
     ULONG_PTR presetInformation = 0;
 };
-struct RequestResult {
-    NTSTATUS returned = STATUS_SUCCESS; // what the dispatch call returned
-    NTSTATUS status = STATUS_SUCCESS;   // the request's final status
-    ULONG_PTR information = 0;
-};
+using RequestResult = sim::RequestResult;
 // A request in flight: `returned` is known at once, the rest once it completes.
 struct InternalCall;
 // Sends the request and returns without waiting; FinishInternal waits for its

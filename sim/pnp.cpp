@@ -3,19 +3,6 @@
 #include "kernel_model.h"
 
 namespace sim::pnp {
-namespace {
-
-struct Waiter {
-    KEVENT done;
-};
-
-NTSTATUS RequestDone(PDEVICE_OBJECT, PIRP, PVOID context) {
-    KeSetEvent(&static_cast<Waiter*>(context)->done, IO_NO_INCREMENT, FALSE);
-    // The request is ours: it is read and freed after the wait.
-    return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-} // namespace
 
 PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT device) {
     while (device->AttachedDevice)
@@ -52,23 +39,9 @@ Result Send(PDEVICE_OBJECT device, const Request& request) {
     sp->MinorFunction = request.minor;
     if (request.parameters)
         request.parameters(sp);
-    Waiter waiter;
-    KeInitializeEvent(&waiter.done, NotificationEvent, FALSE);
-    IoSetCompletionRoutine(irp, RequestDone, &waiter, TRUE, TRUE, TRUE);
-
-    Result result;
-    result.returned = IofCallDriver(top, irp);
-    if (result.returned != STATUS_PENDING && KeReadStateEvent(&waiter.done) == 0) {
-        km::Fault("a dispatch routine returned " + km::StatusName(result.returned) +
-                  " without completing or pending the request");
-        // Nothing will complete it; leave it to the model's reset.
-        return result;
-    }
-    KeWaitForSingleObject(&waiter.done, Executive, KernelMode, FALSE, nullptr);
-    result.status = irp->IoStatus.Status;
-    result.information = irp->IoStatus.Information;
-    IoFreeIrp(irp);
-    return result;
+    SentRequest sent;
+    SendRequest(sent, top, irp);
+    return FinishRequest(sent);
 }
 
 Result Send(PDEVICE_OBJECT device, UCHAR major, UCHAR minor) {

@@ -4,10 +4,12 @@
 //
 // Each request is built with IoAllocateIrp, starts with the status the
 // platform gives it (STATUS_NOT_SUPPORTED for Plug and Play and power
-// requests) and is freed here after its completion.
+// requests) and is sent through SendRequest, which frees it after its
+// completion.
 #pragma once
 
 #include "kernel_api.h"
+#include "send_request.h"
 
 #include <cstddef>
 #include <functional>
@@ -27,11 +29,7 @@ struct Request {
     std::function<void(PIO_STACK_LOCATION)> parameters;
 };
 
-struct Result {
-    NTSTATUS returned = STATUS_SUCCESS; // what the dispatch call returned
-    NTSTATUS status = STATUS_SUCCESS;   // the request's final status
-    ULONG_PTR information = 0;
-};
+using Result = RequestResult;
 
 // The highest device object attached above `device`.
 PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT device);

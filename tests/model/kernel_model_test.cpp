@@ -187,7 +187,13 @@ KSPIN_LOCK g_leakedLock;
 NTSTATUS LeakyDispatch(PDEVICE_OBJECT device, PIRP irp) {
     KeAcquireSpinLockRaiseToDpc(&g_leakedLock); // returns holding it: a fault
     irp->IoStatus.Status = STATUS_SUCCESS;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
     return STATUS_SUCCESS;
+}
+
+NTSTATUS HoldingDispatch(PDEVICE_OBJECT device, PIRP irp) {
+    IoMarkIrpPending(irp);
+    return STATUS_PENDING;
 }
 
 class RequestTest : public zeltest::KernelTest {
@@ -243,6 +249,23 @@ TEST_F(RequestTest, DispatchReturningWithASpinLockHeldIsAFault) {
     EXPECT_TRUE(HasFault(faults, "another IRQL"));
     KeReleaseSpinLock(&g_leakedLock, PASSIVE_LEVEL);
     IoFreeIrp(irp);
+}
+
+TEST_F(RequestTest, FreeingASentRequestBeforeItIsCompletedIsAFault) {
+    lowerDriver->MajorFunction[IRP_MJ_PNP] = HoldingDispatch;
+    PIRP irp = IoAllocateIrp(1, FALSE);
+    IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_PNP;
+    EXPECT_EQ(IoCallDriver(lower, irp), STATUS_PENDING);
+    IoFreeIrp(irp);
+    EXPECT_TRUE(HasFault(km::TakeFaults(), "sent and not yet completed"));
+    // The lower driver still holds it, so it was not freed; once it is
+    // completed, the sender may free it.
+    EXPECT_EQ(km::IrpsOutstanding(), 1u);
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    IoFreeIrp(irp);
+    EXPECT_TRUE(km::TakeFaults().empty());
+    EXPECT_EQ(km::IrpsOutstanding(), 0u);
 }
 
 } // namespace

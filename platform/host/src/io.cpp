@@ -20,6 +20,7 @@ struct HostDeviceState {
 struct HostIrpState {
     bool threaded = false; // built by IoBuildDeviceIoControlRequest: freed on completion
     bool completed = false;
+    bool held = false; // sent and not yet completed: a driver owns it
     PVOID outputBuffer = nullptr;
     ULONG outputLength = 0;
     bool bufferedCopyBack = false;
@@ -196,10 +197,16 @@ PIRP IoAllocateIrp(CCHAR StackSize, BOOLEAN) {
 VOID IoFreeIrp(PIRP Irp) {
     {
         std::lock_guard<std::mutex> guard(g_ioLock);
-        if (!g_irps.erase(Irp)) {
+        if (!g_irps.count(Irp)) {
             km::Fault("IoFreeIrp of a request that does not exist");
             return;
         }
+        if (Irp->Host->held) {
+            // The driver that holds it may still complete it: it stays.
+            km::Fault("IoFreeIrp of a request sent and not yet completed");
+            return;
+        }
+        g_irps.erase(Irp);
     }
     if (Irp->AssociatedIrp.SystemBuffer && Irp->Host->bufferedCopyBack)
         std::free(Irp->AssociatedIrp.SystemBuffer);
@@ -261,6 +268,7 @@ NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     }
     Irp->CurrentLocation--;
     Irp->Tail.Overlay.CurrentStackLocation--;
+    Irp->Host->held = true;
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(Irp);
     sp->DeviceObject = DeviceObject;
     PDRIVER_DISPATCH dispatch = DeviceObject->DriverObject->MajorFunction[sp->MajorFunction];
@@ -295,6 +303,7 @@ VOID IofCompleteRequest(PIRP Irp, CCHAR) {
     }
     if (Irp->IoStatus.Status == STATUS_PENDING)
         km::Fault("IofCompleteRequest with status STATUS_PENDING");
+    Irp->Host->held = false;
     // Walk up the stack; each location's completion routine runs with the
     // device of the location above it, as the driver that set it sees it.
     while (Irp->CurrentLocation <= Irp->StackCount) {
