@@ -66,6 +66,11 @@ PDEVICE_OBJECT FunctionalDevice(PDEVICE_OBJECT pdo);
 DeviceInfo Device(PDEVICE_OBJECT fdo);
 // The size of each read request's buffer from the next start on.
 void SetReadLength(PDEVICE_OBJECT fdo, ULONG length);
+// For tests of what a minidriver answers after its removal: the device object
+// stays after the remove request, and requests still reach the minidriver,
+// until DeleteKeptDevice deletes it.
+void KeepAfterRemoval(PDEVICE_OBJECT fdo);
+void DeleteKeptDevice(PDEVICE_OBJECT fdo);
 // ---- The poll of a polled minidriver -------------------------------------------------
 struct PolledRead {
     NTSTATUS status = STATUS_SUCCESS;

@@ -24,6 +24,7 @@ struct DeviceRecord {
     bool readsRunning = false;
     int pollsInFlight = 0;
     bool deleting = false; // removal is done: no new poll may begin
+    bool keptAfterRemoval = false;
 };
 
 // Driver code is never called with this lock held: a minidriver may send

@@ -50,6 +50,8 @@ void DeleteDevice(PDEVICE_OBJECT fdo) {
     {
         std::unique_lock<std::mutex> guard(g_lock);
         auto it = g_devices.find(fdo);
+        if (it->second.keptAfterRemoval)
+            return;
         it->second.deleting = true;
         g_pollsDone.wait(guard, [&] { return it->second.pollsInFlight == 0; });
         if (it->second.info.readsOutstanding != 0) {
@@ -61,6 +63,19 @@ void DeleteDevice(PDEVICE_OBJECT fdo) {
     }
     IoDetachDevice(Lower(fdo));
     IoDeleteDevice(fdo);
+}
+
+void KeepAfterRemoval(PDEVICE_OBJECT fdo) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_devices.at(fdo).keptAfterRemoval = true;
+}
+
+void DeleteKeptDevice(PDEVICE_OBJECT fdo) {
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        g_devices.at(fdo).keptAfterRemoval = false;
+    }
+    DeleteDevice(fdo);
 }
 
 PDEVICE_OBJECT FunctionalDevice(PDEVICE_OBJECT pdo) {

@@ -24,9 +24,9 @@ TEST_F(DescriptorLayoutTest, EveryFlagCombinationDeclaresTheReportLayout) {
                             ((combination >> 2 & 0x1FF) << 7) | ((combination >> 11 & 1) << 19) |
                             ((combination >> 12 & 7) << 20);
         for (bool dialIds : {false, true}) {
-            ext.OemData[0].HardwareFlags = flags;
-            ext.OemData[0].VendorId = 0x06A3;
-            ext.OemData[0].ProductId = dialIds ? 13877 : 13876; // one off: no dials
+            ext->OemData[0].HardwareFlags = flags;
+            ext->OemData[0].VendorId = 0x06A3;
+            ext->OemData[0].ProductId = dialIds ? 13877 : 13876; // one off: no dials
             UCHAR bytes[kReportDescriptorMax];
             USHORT length = 0;
             ASSERT_EQ(BuildReportDescriptor(device, bytes, &length), STATUS_SUCCESS);
@@ -42,7 +42,7 @@ TEST_F(DescriptorLayoutTest, EveryFlagCombinationDeclaresTheReportLayout) {
             // Axis fields: the assigned slots first, in slot order, each fed
             // by the line that AxisSource now names; the rest constant. Which
             // slots are assigned comes from the assignment itself.
-            GameDeviceExtension probe = ext;
+            GameDeviceExtension probe = *ext;
             AssignAxes(&probe);
             int n = 0;
             for (int slot = 0; slot < 4; ++slot) {
@@ -59,7 +59,7 @@ TEST_F(DescriptorLayoutTest, EveryFlagCombinationDeclaresTheReportLayout) {
                 EXPECT_EQ(f.usages[0].id, kSlotUsage[slot]);
                 EXPECT_EQ(f.logicalMin, 0);
                 EXPECT_EQ(f.logicalMax, 20000);
-                EXPECT_EQ(ext.AxisSource[n], probe.AxisSource[slot]);
+                EXPECT_EQ(ext->AxisSource[n], probe.AxisSource[slot]);
                 ++n;
             }
             for (int k = n; k < 4; ++k) {

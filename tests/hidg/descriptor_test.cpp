@@ -72,8 +72,10 @@ TEST_F(DescriptorTest, FullDescriptorsByteForByte) {
 TEST_F(DescriptorTest, AssignedSlotsMoveToTheFrontWithTheirSources) {
     // Rudder takes line 0, so X loses it; Z is absent: Y and rudder remain.
     Joystick& j = AddJoystick(NewPort(), 2, kFlagRudder | RudderCode(2));
+    // The start leaves the sources uncompacted (AssignAxesTest); the class
+    // driver's fetch of the descriptors right after it compacts them, and a
+    // second build must give the same.
     ASSERT_EQ(Start(j), STATUS_SUCCESS);
-    EXPECT_EQ(j.ext->AxisSource[0], kNoAxisSource); // uncompacted after the start
     auto bytes = ReportDescriptor(j);
     const auto axes = Hex("05 01 09 31 81 02 05 02 09 BA 81 02 81 01 81 01");
     ASSERT_GE(bytes.size(), 20 + axes.size());
@@ -158,6 +160,7 @@ TEST_F(DescriptorTest, UnsupportedRequestsAndRequestsAfterRemoval) {
     EXPECT_EQ(write.information, 0xABCDu);
     EXPECT_EQ(j.ext->RequestCount, 1);
 
+    KeepAfterRemoval(j);
     EXPECT_EQ(SendPnp(j, IRP_MN_REMOVE_DEVICE), STATUS_SUCCESS);
     EXPECT_EQ(j.ext->RequestCount, 0);
     for (ULONG code : {IOCTL_HID_GET_DEVICE_DESCRIPTOR, IOCTL_HID_READ_REPORT}) {
@@ -168,9 +171,7 @@ TEST_F(DescriptorTest, UnsupportedRequestsAndRequestsAfterRemoval) {
         EXPECT_EQ(a.buffer[0], 0xEE);
         EXPECT_EQ(j.ext->RequestCount, 0);
     }
-    IoDetachDevice(j.child->pdo);
-    IoDeleteDevice(j.fdo);
-    j.deleted = true;
+    DeleteAfterRemoval(j);
 }
 
 } // namespace

@@ -15,17 +15,17 @@ namespace {
 class FrameTest : public StackFixture {
   protected:
     NTSTATUS Send(Joystick& j, UCHAR major, UCHAR minor = 0) {
-        PIRP irp = IoAllocateIrp(j.fdo->StackSize, FALSE);
-        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-        next->MajorFunction = major;
-        next->MinorFunction = minor;
-        irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
-        irp->IoStatus.Information = 0x55;
-        const NTSTATUS status = IoCallDriver(j.fdo, irp);
-        lastStatus = irp->IoStatus.Status;
-        lastInformation = irp->IoStatus.Information;
-        IoFreeIrp(irp);
-        return status;
+        sim::pnp::Request request;
+        request.major = major;
+        request.minor = minor;
+        request.presetStatus = STATUS_NOT_SUPPORTED;
+        request.presetInformation = 0x55;
+        const sim::pnp::Result r = sim::pnp::Send(j.fdo, request);
+        if (major == IRP_MJ_PNP && minor == IRP_MN_REMOVE_DEVICE)
+            j.deleted = !j.kept;
+        lastStatus = r.status;
+        lastInformation = r.information;
+        return r.returned;
     }
     NTSTATUS lastStatus = 0;
     ULONG_PTR lastInformation = 0;
@@ -100,6 +100,7 @@ TEST_F(FrameTest, SurpriseRemovalThenRemovalCleansUpOnce) {
 TEST_F(FrameTest, AfterRemovalOnlyCreateAndCloseSucceed) {
     Joystick& j = AddJoystick(NewPort(), 2, 0);
     ASSERT_EQ(Start(j), STATUS_SUCCESS);
+    KeepAfterRemoval(j);
     EXPECT_EQ(Send(j, IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE), STATUS_SUCCESS);
     EXPECT_EQ(j.ext->RequestCount, 0);
     struct Case {
@@ -120,9 +121,7 @@ TEST_F(FrameTest, AfterRemovalOnlyCreateAndCloseSucceed) {
         EXPECT_EQ(j.ext->RequestCount, 0);
     }
     EXPECT_EQ(j.child->powerRequests, 0);
-    IoDetachDevice(j.child->pdo);
-    IoDeleteDevice(j.fdo);
-    j.deleted = true;
+    DeleteAfterRemoval(j);
 }
 
 // ---- With real threads ----------------------------------------------------------------
@@ -156,18 +155,16 @@ TEST_F(FrameTest, RemoveReturnsOnlyAfterTheLastReadReleasedItsReference) {
             readers.emplace_back([&, d] {
                 while (!stop) {
                     NTSTATUS status = STATUS_SUCCESS;
-                    km::AtIrql(d == 0 ? DISPATCH_LEVEL : PASSIVE_LEVEL, [&] {
-                        PIRP irp = IoAllocateIrp(sticks[d]->fdo->StackSize, FALSE);
-                        UCHAR report[27];
-                        irp->UserBuffer = report;
-                        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-                        next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
-                        next->Parameters.DeviceIoControl.IoControlCode = IOCTL_HID_READ_REPORT;
-                        next->Parameters.DeviceIoControl.OutputBufferLength = sizeof report;
-                        IoCallDriver(sticks[d]->fdo, irp);
-                        status = irp->IoStatus.Status;
-                        IoFreeIrp(irp);
-                    });
+                    UCHAR report[27];
+                    sim::hid::InternalRequest request;
+                    request.code = IOCTL_HID_READ_REPORT;
+                    request.buffer = report;
+                    request.outputLength = sizeof report;
+                    request.presetStatus = STATUS_SUCCESS;
+                    sim::hid::InternalCall* call = nullptr;
+                    km::AtIrql(d == 0 ? DISPATCH_LEVEL : PASSIVE_LEVEL,
+                               [&] { call = sim::hid::StartInternal(sticks[d]->fdo, request); });
+                    status = sim::hid::FinishInternal(call).status;
                     if (d == 0 && status == STATUS_DELETE_PENDING) {
                         ++refused;
                         return;
@@ -177,6 +174,7 @@ TEST_F(FrameTest, RemoveReturnsOnlyAfterTheLastReadReleasedItsReference) {
             });
         while (served < 2)
             std::this_thread::yield();
+        KeepAfterRemoval(j); // the reader of the removed device may still be sending
         EXPECT_EQ(SendPnp(j, IRP_MN_REMOVE_DEVICE), STATUS_SUCCESS);
         // Every read of the removed device that got in has finished with its
         // port by now. (The count itself may still blink to 1 and back: a
@@ -191,9 +189,7 @@ TEST_F(FrameTest, RemoveReturnsOnlyAfterTheLastReadReleasedItsReference) {
         const LONG count = j.ext->RequestCount;
         EXPECT_EQ(count, 0);
         EXPECT_EQ(sticks[1]->ext->RequestCount, 1);
-        IoDetachDevice(j.child->pdo);
-        IoDeleteDevice(j.fdo);
-        j.deleted = true;
+        DeleteAfterRemoval(j);
         Remove(*sticks[1]);
         ASSERT_FALSE(HasFailure()) << "round " << round;
     }

@@ -1,50 +1,39 @@
-// A started joystick as the read path sees it: the record inside a device
-// object of the HID class driver's shape, a simulated port and a bridge.
+// A started joystick as the read path sees it: a device built through
+// AddDevice (stack_fixture.h), wired to a simulated port as a start wires it,
+// with all four lines as its axes and a bridge device.
 #pragma once
 
-#include "bridge_device.h"
 #include "poll_fixture.h"
+#include "stack_fixture.h"
 
 #include <cstring>
 #include <vector>
 
 namespace zeltest {
 
-class ReadFixture : public PollFixture {
+class ReadFixture : public StackFixture {
   protected:
-    PDRIVER_OBJECT driver = nullptr;
+    sim::GamePort port;
     PDEVICE_OBJECT device = nullptr;
-    sim::BridgeDevice* bridge = nullptr;
+    GameDeviceExtension* ext = nullptr;
 
     void SetUp() override {
-        PollFixture::SetUp();
-        driver = km::CreateDriverObject(u"\\Driver\\zel_hidg");
-        ASSERT_EQ(IoCreateDevice(driver, sizeof(HID_DEVICE_EXTENSION), nullptr, FILE_DEVICE_UNKNOWN,
-                                 0, FALSE, &device),
-                  STATUS_SUCCESS);
-        static_cast<PHID_DEVICE_EXTENSION>(device->DeviceExtension)->MiniDeviceExtension = &ext;
-        // What AddDevice and a start leave behind.
-        for (UCHAR i = 0; i < 4; ++i) {
-            ext.SavedAxisOrder[i] = ext.AxisOrder[i] = i;
-            ext.AxisSource[i] = i;
-        }
-        ext.DialSource = 9;
-        KeInitializeEvent(&ext.BridgeIdle, SynchronizationEvent, FALSE);
-        ext.AxisCount = 4;
-        ext.Started = 1;
+        StackFixture::SetUp();
+        Joystick& j = AddJoystick(&port, 4, 0);
+        device = j.fdo;
+        ext = j.ext;
+        ASSERT_NE(ext, nullptr);
+        // What a start leaves behind, on four lines in port order.
+        WireToPort(*ext, port);
+        for (UCHAR i = 0; i < 4; ++i)
+            ext->AxisSource[i] = i;
+        ext->AxisCount = 4;
+        ext->Started = 1;
         for (int line = 0; line < 4; ++line)
             port.SetPulseUs(line, 100.5 + 100 * line); // values 99, 199, 299, 399
         bridge = sim::CreateBridge();
-        OpenBridge(&ext);
-        ASSERT_NE(ext.BridgeFileObject, nullptr);
-    }
-
-    void TearDown() override {
-        ReleaseBridge(&ext);
-        sim::DestroyBridge(bridge);
-        IoDeleteDevice(device);
-        km::DeleteDriverObject(driver);
-        PollFixture::TearDown();
+        OpenBridge(ext);
+        ASSERT_NE(ext->BridgeFileObject, nullptr);
     }
 
     struct Read {
@@ -58,21 +47,23 @@ class ReadFixture : public PollFixture {
         }
     };
 
+    // A read request as the class driver's poll sends it, at `irql`.
     Read DoRead(KIRQL irql = PASSIVE_LEVEL, ULONG length = kReportBytes) {
         Read r;
         r.buffer.assign(length + 8, 0xEE);
-        PIRP irp = IoAllocateIrp(1, FALSE);
-        IoSetNextIrpStackLocation(irp);
-        PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
-        sp->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
-        sp->Parameters.DeviceIoControl.IoControlCode = IOCTL_HID_READ_REPORT;
-        sp->Parameters.DeviceIoControl.OutputBufferLength = length;
-        sp->DeviceObject = device;
-        irp->UserBuffer = r.buffer.data();
-        km::AtIrql(irql, [&] { r.status = ReadReport(device, irp); });
-        EXPECT_EQ(irp->IoStatus.Status, r.status);
-        r.information = irp->IoStatus.Information;
-        IoFreeIrp(irp);
+        sim::hid::InternalRequest request;
+        request.code = IOCTL_HID_READ_REPORT;
+        request.buffer = r.buffer.data();
+        request.outputLength = length;
+        request.presetStatus = STATUS_SUCCESS;
+        sim::hid::InternalCall* call = nullptr;
+        km::AtIrql(irql, [&] { call = sim::hid::StartInternal(device, request); });
+        const sim::hid::RequestResult result = sim::hid::FinishInternal(call);
+        // The driver's dispatch routine completes the request with the read's
+        // status and returns success, as HID minidrivers do.
+        r.status = result.status;
+        EXPECT_EQ(result.returned, STATUS_SUCCESS);
+        r.information = result.information;
         km::AdvanceUs(10000); // the class driver's poll interval
         return r;
     }

@@ -25,7 +25,7 @@ TEST_F(ReadReportTest, RefusedReadsWriteNothing) {
         {1, 0, STATUS_BUFFER_TOO_SMALL},
     };
     for (const auto& c : cases) {
-        ext.Started = c.started;
+        ext->Started = c.started;
         auto r = DoRead(PASSIVE_LEVEL, c.length);
         EXPECT_EQ(r.status, c.status) << int(c.started) << "/" << c.length;
         EXPECT_EQ(r.information, 0u);
@@ -52,9 +52,9 @@ TEST_F(ReadReportTest, FullReportWithAxesFromThePollAndTheRestFromTheBridge) {
 }
 
 TEST_F(ReadReportTest, AxisCountLimitsTheFilledFieldsAndBridgeBytesZeroAndOneAreDropped) {
-    ext.AxisCount = 2;
-    ext.AxisSource[0] = 3;
-    ext.AxisSource[1] = 1;
+    ext->AxisCount = 2;
+    ext->AxisSource[0] = 3;
+    ext->AxisSource[1] = 1;
     bridge->data[0] = 0x11;
     bridge->data[1] = 0x22;
     auto r = DoRead();
@@ -68,8 +68,8 @@ TEST_F(ReadReportTest, AxisCountLimitsTheFilledFieldsAndBridgeBytesZeroAndOneAre
 }
 
 TEST_F(ReadReportTest, AxisSourceThatIsNoPortLineLeavesItsFieldZero) {
-    ext.AxisSource[1] = kNoAxisSource;
-    ext.AxisSource[2] = -1;
+    ext->AxisSource[1] = kNoAxisSource;
+    ext->AxisSource[2] = -1;
     auto r = DoRead();
     ASSERT_EQ(r.status, STATUS_SUCCESS);
     EXPECT_EQ(r.Axis(0), 99u);
@@ -80,13 +80,13 @@ TEST_F(ReadReportTest, AxisSourceThatIsNoPortLineLeavesItsFieldZero) {
 
 TEST_F(ReadReportTest, FailedPollTouchesNeitherTheImageNorTheBridge) {
     port.SetLine(2, sim::LineKind::NeverFalls);
-    ext.ReportImage[16] = 0x5A;
+    ext->ReportImage[16] = 0x5A;
     auto r = DoRead();
     EXPECT_EQ(r.status, STATUS_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(r.information, 0u);
     EXPECT_EQ(r.buffer[0], 0xEE);
-    EXPECT_EQ(ext.ReportImage[0], 0);
-    EXPECT_EQ(ext.ReportImage[16], 0x5A);
+    EXPECT_EQ(ext->ReportImage[0], 0);
+    EXPECT_EQ(ext->ReportImage[16], 0x5A);
     EXPECT_TRUE(bridge->requests.empty());
 }
 
@@ -103,8 +103,8 @@ TEST_F(ReadReportTest, TimeoutPollStillDeliversTheWholeReport) {
 // ---- Commands from the bridge ------------------------------------------------------
 
 TEST_F(ReadReportTest, FlagsSevenTakeThreeReadsAndTheFourthAsksAgain) {
-    ext.AxisOrder[0] = 1; // an order fetched earlier
-    ext.AxisOrder[1] = 0;
+    ext->AxisOrder[0] = 1; // an order fetched earlier
+    ext->AxisOrder[1] = 0;
     bridge->flags = {0x07};
     const UCHAR fetched[5] = {3, 2, 1, 0, 6};
     std::memcpy(bridge->axisOrder, fetched, 5);
@@ -114,21 +114,21 @@ TEST_F(ReadReportTest, FlagsSevenTakeThreeReadsAndTheFourthAsksAgain) {
     EXPECT_EQ(bridge->Count(IOCTL_BRIDGE_GET_FLAGS), 1);
     const UCHAR identity[4] = {0, 1, 2, 3};
     const UCHAR before[4] = {1, 0, 2, 3};
-    EXPECT_EQ(0, std::memcmp(ext.AxisOrder, identity, 4));
-    EXPECT_EQ(0, std::memcmp(ext.SavedAxisOrder, before, 4));
-    EXPECT_TRUE(ext.AxisOrderUpdatePending && ext.CalibrationReloadPending);
+    EXPECT_EQ(0, std::memcmp(ext->AxisOrder, identity, 4));
+    EXPECT_EQ(0, std::memcmp(ext->SavedAxisOrder, before, 4));
+    EXPECT_TRUE(ext->AxisOrderUpdatePending && ext->CalibrationReloadPending);
 
     // 2: the order fetch.
     DoRead();
     EXPECT_EQ(bridge->Count(IOCTL_BRIDGE_GET_AXIS_ORDER), 1);
-    EXPECT_EQ(0, std::memcmp(ext.AxisOrder, fetched, 4));
-    EXPECT_EQ(ext.DialSource, 6);
-    EXPECT_FALSE(ext.AxisOrderUpdatePending);
+    EXPECT_EQ(0, std::memcmp(ext->AxisOrder, fetched, 4));
+    EXPECT_EQ(ext->DialSource, 6);
+    EXPECT_FALSE(ext->AxisOrderUpdatePending);
 
     // 3: the reload puts back the order from before raw mode.
     DoRead();
-    EXPECT_EQ(0, std::memcmp(ext.AxisOrder, before, 4));
-    EXPECT_FALSE(ext.CalibrationReloadPending);
+    EXPECT_EQ(0, std::memcmp(ext->AxisOrder, before, 4));
+    EXPECT_FALSE(ext->CalibrationReloadPending);
     EXPECT_EQ(bridge->Count(IOCTL_BRIDGE_GET_FLAGS), 1);
 
     // 4: news again.
@@ -137,16 +137,16 @@ TEST_F(ReadReportTest, FlagsSevenTakeThreeReadsAndTheFourthAsksAgain) {
 }
 
 TEST_F(ReadReportTest, OrderAndReloadFlagsWithoutRawMode) {
-    ext.AxisOrder[0] = 2;
-    ext.AxisOrder[2] = 0;
+    ext->AxisOrder[0] = 2;
+    ext->AxisOrder[2] = 0;
     bridge->flags = {BRIDGE_FLAG_AXIS_ORDER | BRIDGE_FLAG_RELOAD_CALIBRATION};
     DoRead();
-    EXPECT_EQ(ext.AxisOrder[0], 2); // no raw mode
+    EXPECT_EQ(ext->AxisOrder[0], 2); // no raw mode
     DoRead();
-    EXPECT_EQ(ext.AxisOrder[0], 0); // the fetched identity
-    ext.AxisOrder[0] = 3;
+    EXPECT_EQ(ext->AxisOrder[0], 0); // the fetched identity
+    ext->AxisOrder[0] = 3;
     DoRead(); // the reload installs SavedAxisOrder
-    EXPECT_EQ(ext.AxisOrder[0], 0);
+    EXPECT_EQ(ext->AxisOrder[0], 0);
     DoRead();
     EXPECT_EQ(bridge->Count(IOCTL_BRIDGE_GET_FLAGS), 2);
     EXPECT_EQ(bridge->Count(IOCTL_BRIDGE_GET_AXIS_ORDER), 1);
@@ -156,24 +156,24 @@ TEST_F(ReadReportTest, UnknownFlagBitsAreIgnored) {
     bridge->flags = {0xF8};
     DoRead();
     DoRead();
-    EXPECT_FALSE(ext.AxisOrderUpdatePending);
-    EXPECT_FALSE(ext.CalibrationReloadPending);
+    EXPECT_FALSE(ext->AxisOrderUpdatePending);
+    EXPECT_FALSE(ext->CalibrationReloadPending);
     EXPECT_EQ(bridge->Count(IOCTL_BRIDGE_GET_FLAGS), 2);
     EXPECT_EQ(bridge->Count(IOCTL_BRIDGE_GET_AXIS_ORDER), 0);
 }
 
 TEST_F(ReadReportTest, RawModeTurnsCalibrationOffAndTwoInARowLoseTheOrder) {
-    ext.AxisOrder[0] = 1;
-    ext.AxisOrder[1] = 0;
+    ext->AxisOrder[0] = 1;
+    ext->AxisOrder[1] = 0;
     for (int i = 0; i < 4; ++i)
-        ext.AxisCalibration[i].Enabled = ext.AxisFilter[i].Enabled = 1;
+        ext->AxisCalibration[i].Enabled = ext->AxisFilter[i].Enabled = 1;
     bridge->flags = {BRIDGE_FLAG_RAW_MODE, BRIDGE_FLAG_RAW_MODE};
     DoRead();
     for (int i = 0; i < 4; ++i)
-        EXPECT_FALSE(ext.AxisCalibration[i].Enabled || ext.AxisFilter[i].Enabled);
-    EXPECT_EQ(ext.SavedAxisOrder[0], 1);
+        EXPECT_FALSE(ext->AxisCalibration[i].Enabled || ext->AxisFilter[i].Enabled);
+    EXPECT_EQ(ext->SavedAxisOrder[0], 1);
     DoRead();
-    EXPECT_EQ(ext.SavedAxisOrder[0], 0); // the identity of the first command
+    EXPECT_EQ(ext->SavedAxisOrder[0], 0); // the identity of the first command
     // Raw positions in field order from the next read on.
     auto r = DoRead();
     EXPECT_EQ(r.Axis(0), 99u);
@@ -182,24 +182,24 @@ TEST_F(ReadReportTest, RawModeTurnsCalibrationOffAndTwoInARowLoseTheOrder) {
 
 TEST_F(ReadReportTest, ReadsAboveDispatchKeepEverythingPendingUntilAPassiveRead) {
     bridge->data[2] = 0x03; // hat 0
-    ext.AxisOrderUpdatePending = 1;
-    ext.CalibrationReloadPending = 1;
+    ext->AxisOrderUpdatePending = 1;
+    ext->CalibrationReloadPending = 1;
     for (int i = 0; i < 3; ++i) {
         auto r = DoRead(DISPATCH_LEVEL);
         EXPECT_EQ(r.status, STATUS_SUCCESS);
         EXPECT_EQ(r.buffer[16], 0); // no bridge data at DISPATCH_LEVEL
     }
     EXPECT_TRUE(bridge->requests.empty());
-    EXPECT_TRUE(ext.AxisOrderUpdatePending && ext.CalibrationReloadPending);
+    EXPECT_TRUE(ext->AxisOrderUpdatePending && ext->CalibrationReloadPending);
 
     auto r = DoRead(PASSIVE_LEVEL);
     EXPECT_EQ(r.buffer[16], 0x03);
-    EXPECT_FALSE(ext.AxisOrderUpdatePending);
-    EXPECT_TRUE(ext.CalibrationReloadPending); // one follow-up per read
+    EXPECT_FALSE(ext->AxisOrderUpdatePending);
+    EXPECT_TRUE(ext->CalibrationReloadPending); // one follow-up per read
     DoRead(DISPATCH_LEVEL);
-    EXPECT_TRUE(ext.CalibrationReloadPending);
+    EXPECT_TRUE(ext->CalibrationReloadPending);
     DoRead(PASSIVE_LEVEL);
-    EXPECT_FALSE(ext.CalibrationReloadPending);
+    EXPECT_FALSE(ext->CalibrationReloadPending);
 }
 
 // ---- Bridge answers --------------------------------------------------------------------
@@ -229,15 +229,15 @@ TEST_F(ReadReportTest, UnusableOrderRepliesKeepTheOrderAndAskForNewsAgain) {
         {"short", sim::BridgeAnswer::Short, {3, 2, 1, 0, 6}},
     };
     for (const auto& c : cases) {
-        ext.AxisOrderUpdatePending = 1;
+        ext->AxisOrderUpdatePending = 1;
         bridge->answer = c.answer;
         std::memcpy(bridge->axisOrder, c.reply, 5);
         const int queries = bridge->Count(IOCTL_BRIDGE_GET_FLAGS);
         DoRead();
         const UCHAR identity[4] = {0, 1, 2, 3};
-        EXPECT_EQ(0, std::memcmp(ext.AxisOrder, identity, 4)) << c.name;
-        EXPECT_EQ(ext.DialSource, 9) << c.name;
-        EXPECT_FALSE(ext.AxisOrderUpdatePending) << c.name;
+        EXPECT_EQ(0, std::memcmp(ext->AxisOrder, identity, 4)) << c.name;
+        EXPECT_EQ(ext->DialSource, 9) << c.name;
+        EXPECT_FALSE(ext->AxisOrderUpdatePending) << c.name;
         bridge->answer = sim::BridgeAnswer::AtOnce;
         DoRead();
         EXPECT_EQ(bridge->Count(IOCTL_BRIDGE_GET_FLAGS), queries + 1) << c.name;
@@ -249,23 +249,23 @@ TEST_F(ReadReportTest, UnusableFlagRepliesSetNoFlag) {
         bridge->answer = answer;
         bridge->flags = {0x07};
         DoRead();
-        EXPECT_FALSE(ext.AxisOrderUpdatePending || ext.CalibrationReloadPending);
-        EXPECT_EQ(ext.SavedAxisOrder[0], 0);
+        EXPECT_FALSE(ext->AxisOrderUpdatePending || ext->CalibrationReloadPending);
+        EXPECT_EQ(ext->SavedAxisOrder[0], 0);
     }
 }
 
 TEST_F(ReadReportTest, AbsentBridgeKeepsItsBytesButAReloadStillRuns) {
-    ext.ReportImage[22] = 0x01;
-    ReleaseBridge(&ext);
-    ext.CalibrationReloadPending = 1;
-    ext.AxisOrderUpdatePending = 0;
+    ext->ReportImage[22] = 0x01;
+    ReleaseBridge(ext);
+    ext->CalibrationReloadPending = 1;
+    ext->AxisOrderUpdatePending = 0;
     auto r = DoRead();
     EXPECT_EQ(r.status, STATUS_SUCCESS);
     EXPECT_EQ(r.buffer[22], 0x01);
-    EXPECT_FALSE(ext.CalibrationReloadPending);
-    ext.AxisOrderUpdatePending = 1;
+    EXPECT_FALSE(ext->CalibrationReloadPending);
+    ext->AxisOrderUpdatePending = 1;
     DoRead();
-    EXPECT_TRUE(ext.AxisOrderUpdatePending); // could not be sent
+    EXPECT_TRUE(ext->AxisOrderUpdatePending); // could not be sent
     EXPECT_TRUE(bridge->requests.empty());
 }
 
@@ -286,8 +286,8 @@ TEST_F(ReadReportTest, PendingBridgeRequestIsWaitedFor) {
 
 TEST_F(ReadReportTest, ReleaseWaitsForTheRequestInFlightAndLaterReadsSkipTheBridge) {
     for (int round = 0; round < 20; ++round) {
-        if (!ext.BridgeFileObject)
-            OpenBridge(&ext);
+        if (!ext->BridgeFileObject)
+            OpenBridge(ext);
         bridge->answer = sim::BridgeAnswer::Pend;
         bridge->referencesAtLastCompletion = -1;
         std::thread reader([&] { DoRead(); });
@@ -295,7 +295,7 @@ TEST_F(ReadReportTest, ReleaseWaitsForTheRequestInFlightAndLaterReadsSkipTheBrid
 
         std::atomic<bool> released{false};
         std::thread cleanup([&] {
-            ReleaseBridge(&ext);
+            ReleaseBridge(ext);
             released = true;
         });
         // Give a release that does not wait every chance to go first.
@@ -306,7 +306,7 @@ TEST_F(ReadReportTest, ReleaseWaitsForTheRequestInFlightAndLaterReadsSkipTheBrid
         EXPECT_EQ(bridge->referencesAtLastCompletion, 1); // still held when it completed
         cleanup.join();
         reader.join();
-        EXPECT_EQ(ext.BridgeFileObject, nullptr);
+        EXPECT_EQ(ext->BridgeFileObject, nullptr);
         EXPECT_EQ(km::OpenReferences(bridge->device), 0);
 
         const int before = bridge->Count(IOCTL_BRIDGE_GET_DATA);

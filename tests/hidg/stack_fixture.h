@@ -1,7 +1,8 @@
-// Joystick device stacks as the platform builds them: a child of the
-// simulated game-port enumerator with the driver's device object on top, its
-// extension shaped as the HID class driver makes it. Requests go through the
-// driver's own dispatch table, as DriverEntry fills it.
+// Joystick device stacks as the platform builds them: the driver loaded
+// through DriverEntry, which registers it with the simulated HID class
+// driver, and for each joystick a child of the simulated game-port enumerator
+// with the class driver's device object on top, added through the class
+// driver's AddDevice. Requests go through the simulated stack's send helpers.
 #pragma once
 
 #include "bridge_device.h"
@@ -9,9 +10,10 @@
 #include "hid_class.h"
 #include "hidg.h"
 #include "kernel_test.h"
+#include "pnp.h"
 
-#include <memory>
 #include <deque>
+#include <memory>
 #include <vector>
 
 namespace zeltest {
@@ -20,7 +22,8 @@ struct Joystick {
     sim::JoystickChild* child = nullptr;
     PDEVICE_OBJECT fdo = nullptr;
     GameDeviceExtension* ext = nullptr;
-    bool deleted = false;
+    bool kept = false;    // the class driver keeps it after the remove request
+    bool deleted = false; // the device object is gone
 };
 
 class StackFixture : public KernelTest {
@@ -40,20 +43,16 @@ class StackFixture : public KernelTest {
         RtlInitUnicodeString(&path,
                              u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\zel_hidg");
         ASSERT_EQ(DriverEntry(driver, &path), STATUS_SUCCESS);
-        // These stacks are built without the HID class driver: the driver's
-        // own entries go back where DriverEntry put them.
-        for (UCHAR major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major)
-            driver->MajorFunction[major] = sim::hid::MinidriverDispatch(driver, major);
-        driver->DriverExtension->AddDevice = sim::hid::MinidriverAddDevice(driver);
-        driver->DriverUnload = sim::hid::MinidriverUnload(driver);
-        sim::hid::Unregister(driver);
         enumerator = sim::CreateEnumerator();
     }
 
     void TearDown() override {
         for (auto& j : sticks)
-            if (!j.deleted)
+            if (j.kept && !j.deleted)
+                DeleteAfterRemoval(j);
+            else if (!j.deleted)
                 Remove(j);
+        sim::hid::Unregister(driver);
         sim::DestroyEnumerator(enumerator);
         sim::DestroyBridge(bridge);
         km::DeleteDriverObject(driver);
@@ -72,39 +71,35 @@ class StackFixture : public KernelTest {
         j.child = sim::AddChild(enumerator, port);
         j.child->numberAxis = axes;
         j.child->SetOem(0, vendor, product, flags, pollTimeout);
-        const ULONG size = sizeof(HID_DEVICE_EXTENSION) + sizeof(GameDeviceExtension);
-        EXPECT_EQ(IoCreateDevice(driver, size, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &j.fdo),
-                  STATUS_SUCCESS);
-        auto* hid = static_cast<PHID_DEVICE_EXTENSION>(j.fdo->DeviceExtension);
-        hid->PhysicalDeviceObject = j.child->pdo;
-        hid->NextDeviceObject = IoAttachDeviceToDeviceStack(j.fdo, j.child->pdo);
-        hid->MiniDeviceExtension = hid + 1;
-        j.ext = static_cast<GameDeviceExtension*>(hid->MiniDeviceExtension);
-        EXPECT_EQ(AddDevice(driver, j.fdo), STATUS_SUCCESS);
+        EXPECT_EQ(sim::pnp::AddDevice(driver, j.child->pdo), STATUS_SUCCESS);
+        j.fdo = sim::hid::FunctionalDevice(j.child->pdo);
+        j.ext = j.fdo ? GetGameExtension(j.fdo) : nullptr;
+        EXPECT_NE(j.ext, nullptr);
         sticks.push_back(j);
         return sticks.back();
     }
 
     NTSTATUS SendPnp(Joystick& j, UCHAR minor) {
-        PIRP irp = IoAllocateIrp(j.fdo->StackSize, FALSE);
-        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-        next->MajorFunction = IRP_MJ_PNP;
-        next->MinorFunction = minor;
-        irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
-        NTSTATUS status = IoCallDriver(j.fdo, irp);
-        if (minor != IRP_MN_REMOVE_DEVICE) {
-            EXPECT_EQ(irp->IoStatus.Status, status);
-        }
-        IoFreeIrp(irp);
-        return status;
+        const sim::pnp::Result r = sim::pnp::Send(j.fdo, IRP_MJ_PNP, minor);
+        if (minor == IRP_MN_REMOVE_DEVICE)
+            j.deleted = !j.kept;
+        else
+            EXPECT_EQ(r.status, r.returned);
+        return r.returned;
     }
 
     NTSTATUS Start(Joystick& j) { return SendPnp(j, IRP_MN_START_DEVICE); }
 
-    void Remove(Joystick& j) {
-        EXPECT_EQ(SendPnp(j, IRP_MN_REMOVE_DEVICE), STATUS_SUCCESS);
-        IoDetachDevice(j.child->pdo);
-        IoDeleteDevice(j.fdo);
+    void Remove(Joystick& j) { EXPECT_EQ(SendPnp(j, IRP_MN_REMOVE_DEVICE), STATUS_SUCCESS); }
+
+    // For what the driver answers after its removal: the class driver keeps
+    // the device object after the remove request until DeleteAfterRemoval.
+    void KeepAfterRemoval(Joystick& j) {
+        sim::hid::KeepAfterRemoval(j.fdo);
+        j.kept = true;
+    }
+    void DeleteAfterRemoval(Joystick& j) {
+        sim::hid::DeleteKeptDevice(j.fdo);
         j.deleted = true;
     }
 
@@ -119,18 +114,16 @@ class StackFixture : public KernelTest {
     Answer Internal(Joystick& j, ULONG code, ULONG length, ULONG_PTR information = 0xABCD) {
         Answer a;
         a.buffer.assign(length + 8, 0xEE);
-        PIRP irp = IoAllocateIrp(j.fdo->StackSize, FALSE);
-        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-        next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
-        next->Parameters.DeviceIoControl.IoControlCode = code;
-        next->Parameters.DeviceIoControl.OutputBufferLength = length;
-        irp->UserBuffer = a.buffer.data();
-        irp->IoStatus.Information = information;
-        a.dispatch = IoCallDriver(j.fdo, irp);
-        a.status = irp->IoStatus.Status;
-        a.information = irp->IoStatus.Information;
-        IoFreeIrp(irp);
-        a.buffer.resize(length + 8);
+        sim::hid::InternalRequest request;
+        request.code = code;
+        request.buffer = a.buffer.data();
+        request.outputLength = length;
+        request.presetStatus = STATUS_SUCCESS;
+        request.presetInformation = information;
+        const sim::hid::RequestResult r = sim::hid::SendInternal(j.fdo, request);
+        a.dispatch = r.returned;
+        a.status = r.status;
+        a.information = r.information;
         return a;
     }
 };

@@ -30,6 +30,7 @@ TEST_F(AssignAxesTest, SourceCodesMapToLinesAndCountMustMatch) {
         {"Z and rudder", kFlagZ | kFlagRudder, 4, false, ok, 0x0F, {0, 1, 3, 2}},
         {"Z takes X's line", kFlagZ | ZCode(2), 3, false, bad, 0x03, {N, 1, 0, N}},
         {"Z takes X's line, one axis fewer", kFlagZ | ZCode(2), 2, false, ok, 0x03, {N, 1, 0, N}},
+        {"rudder takes X's line", kFlagRudder | RudderCode(2), 2, false, ok, 0x03, {N, 1, N, 0}},
         {"rudder on Z's line",
          kFlagZ | ZCode(1) | kFlagRudder | RudderCode(1),
          3,

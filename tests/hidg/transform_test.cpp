@@ -29,7 +29,7 @@ class TransformTest : public DeviceFixture {
     }
     void Transform() { TransformReport(device, report.get()); }
     void Calibrate(int i, ULONG minimum, ULONG centre, ULONG maximum, UCHAR deadZone) {
-        ext.AxisCalibration[i] = {1, minimum, centre, maximum, deadZone};
+        ext->AxisCalibration[i] = {1, minimum, centre, maximum, deadZone};
     }
 };
 
@@ -120,20 +120,20 @@ TEST_F(TransformTest, JitterFilterHoldsSmallMovesUntilTheLineHasSettled) {
         {1, 497, 497, 497, 1}, // leaves the band of 502 downwards
         {7, 497, 497, 497, 0}, // settled and unchanged: accepted, count reset
     };
-    ext.AxisFilter[3] = {1, 500, 0, 4};
+    ext->AxisFilter[3] = {1, 500, 0, 4};
     for (const auto& s : steps) {
-        ext.AxisFilter[3].StableCount = s.stableBefore;
+        ext->AxisFilter[3].StableCount = s.stableBefore;
         FillReport({11, 22, 33, s.input});
         Transform();
         EXPECT_EQ(ULONG(Axis(3)), s.output) << "input " << s.input;
-        EXPECT_EQ(ext.AxisFilter[3].Held, s.held) << "input " << s.input;
-        EXPECT_EQ(ext.AxisFilter[3].StableCount, s.stableAfter) << "input " << s.input;
+        EXPECT_EQ(ext->AxisFilter[3].Held, s.held) << "input " << s.input;
+        EXPECT_EQ(ext->AxisFilter[3].StableCount, s.stableAfter) << "input " << s.input;
         EXPECT_EQ(Axis(0), 11); // the other fields are not filtered
     }
 }
 
 TEST_F(TransformTest, FilterRunsBeforeCalibration) {
-    ext.AxisFilter[0] = {1, 700, 0, 4};
+    ext->AxisFilter[0] = {1, 700, 0, 4};
     Calibrate(0, 100, 600, 1200, 10);
     FillReport({703, 0, 0, 0});
     Transform();
@@ -157,7 +157,7 @@ TEST_F(TransformTest, AxisOrderPicksTransformedFields) {
         {{6, 255, 3, 1}, {0, 0, 40, 20}},
     };
     for (const auto& c : cases) {
-        memcpy(ext.AxisOrder, c.order.data(), 4);
+        memcpy(ext->AxisOrder, c.order.data(), 4);
         FillReport({10, 20, 30, 40});
         Transform();
         for (int i = 0; i < 4; ++i)
@@ -175,7 +175,7 @@ TEST_F(TransformTest, AxisOrderPicksTransformedFields) {
 TEST_F(TransformTest, CalibrationStaysWithItsFieldWhenTheOrderSwaps) {
     Calibrate(0, 100, 600, 1200, 10);
     const UCHAR order[4] = {1, 0, 2, 3};
-    memcpy(ext.AxisOrder, order, 4);
+    memcpy(ext->AxisOrder, order, 4);
     FillReport({700, 700, 5, 6});
     Transform();
     EXPECT_EQ(Axis(0), 700); // field 1, raw
@@ -198,7 +198,7 @@ TEST_F(TransformTest, DialSelectionTakesBytesFromWithinTheReport) {
         {255, in22, 0},
     };
     for (const auto& c : cases) {
-        ext.DialSource = c.source;
+        ext->DialSource = c.source;
         FillReport({1, 2, 3, 4});
         Transform();
         EXPECT_EQ(report[20], c.dial0) << "source " << int(c.source);
