@@ -80,7 +80,7 @@ NTSTATUS ReplyRelations(PIRP irp, PDEVICE_OBJECT device) {
 NTSTATUS ChildPnp(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
     static const WCHAR kDeviceId[] = L"Gameport\\zel_testjoy\0";
-    static const WCHAR kHardwareIds[] = L"Gameport\\zel_testjoy\0\0";
+    static const WCHAR kHardwareIds[] = L"GamePort\\VID_06A3&PID_3635\0\0";
     static const WCHAR kInstanceId[] = L"0\0";
     static const WCHAR kNoIds[] = L"\0\0";
     switch (sp->MinorFunction) {

@@ -4,6 +4,9 @@
 #                                          FILE... (drivers, INFs) copied to C:\zel_drivers
 #   wine_drivers.sh PREFIX log             fails when a driver called a kernel routine that
 #                                          Wine lacks (the host process dies at that call)
+#   wine_drivers.sh PREFIX restart         Windows restarted: every process of the session
+#                                          ends, wineboot does the restart work (files to
+#                                          delete at the restart) and a new session begins
 #   wine_drivers.sh PREFIX stop            ends the wineserver and removes the prefix
 # Wine runs drivers in winedevice.exe processes under services.exe. They must outlive each
 # test program, so the wineserver stays up until stop; and they write to the output of the
@@ -32,6 +35,13 @@ setup)
     cp "$@" "$prefix/drive_c/zel_drivers/" || exit 1
     echo "driver prefix ready: $prefix (log $log)"
     ;;
+restart)
+    wineserver -k >/dev/null 2>&1
+    wineserver -w
+    wineserver -p </dev/null >/dev/null 2>&1 || exit 1
+    wineboot -r </dev/null >>"$log" 2>&1 || exit 1
+    echo "session restarted"
+    ;;
 log)
     if grep -i "unimplemented" "$log"; then
         echo "a driver called a routine that Wine does not implement" >&2
@@ -46,7 +56,7 @@ stop)
     fi
     ;;
 *)
-    echo "usage: $0 PREFIX setup|log|stop" >&2
+    echo "usage: $0 PREFIX setup FILE...|restart|log|stop" >&2
     exit 2
     ;;
 esac
