@@ -13,6 +13,7 @@ import pefile
 
 IMAGE_FILE_MACHINE_AMD64 = 0x8664
 IMAGE_SUBSYSTEM_NATIVE = 1
+SUBSYSTEMS = {"native": IMAGE_SUBSYSTEM_NATIVE, "windows": 2, "console": 3}
 SCN_EXECUTE = 0x20000000
 SCN_WRITE = 0x80000000
 SCN_CODE = 0x00000020
@@ -45,8 +46,9 @@ def check(path, args):
     oh = pe.OPTIONAL_HEADER
     if oh.Magic != 0x20B or pe.FILE_HEADER.Machine != IMAGE_FILE_MACHINE_AMD64:
         problems.append("not a PE32+ image for x86-64")
-    if oh.Subsystem != IMAGE_SUBSYSTEM_NATIVE:
-        problems.append(f"subsystem {oh.Subsystem}, not native (1)")
+    if oh.Subsystem != SUBSYSTEMS[args.subsystem]:
+        problems.append(f"subsystem {oh.Subsystem}, not {args.subsystem} "
+                        f"({SUBSYSTEMS[args.subsystem]})")
     if oh.SectionAlignment != 0x1000:
         problems.append(f"section alignment {oh.SectionAlignment:#x}, not 0x1000")
     if oh.CheckSum == 0 or not pe.verify_checksum():
@@ -130,6 +132,9 @@ def main():
     parser.add_argument("images", nargs="+")
     parser.add_argument("--allow-imports", default="ntoskrnl.exe",
                         help="comma-separated module names the image may import from")
+    parser.add_argument("--subsystem", choices=sorted(SUBSYSTEMS), default="native",
+                        help="subsystem the image must have (user-mode programs and DLLs: "
+                             "console or windows)")
     parser.add_argument("--require-sections", default="",
                         help="comma-separated section names that must exist (e.g. PAGE,INIT)")
     parser.add_argument("--entry", help="exported routine the entry point must be")
