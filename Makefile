@@ -1,5 +1,5 @@
 # The two commands of the project (see README.md), and the benchmarks.
-.PHONY: run test bench deps build
+.PHONY: run test bench deps build package
 
 
 deps:
@@ -11,7 +11,13 @@ build: deps
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows
 
-run: build
+# The package as a user receives it (laid out by the Windows build), in dist/.
+package: build
+	rm -rf dist
+	cp -r build/windows/dist dist
+	@echo "package laid out in dist/: $$(ls dist | tr '\n' ' ')"
+
+run: package
 	./build/host/tools/zelsim
 
 test: build
