@@ -4,6 +4,8 @@
 // LANGUAGE is the file the user's language must pick (german, ...), LANGID the id that
 // LC_ALL must have given, EMPTY_DIR a directory without language files. The current
 // directory holds the bare language files; the system directory the "zel_" ones.
+#include "wine_check.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -47,36 +49,27 @@ const Expected kTexts[] = {
      "Il dispositivo di interfaccia della tastiera ha rifiutato la richiesta."},
 };
 
-int g_Failures = 0;
-
-void Fail(const std::string& what) {
-    std::printf("FAIL: %s\n", what.c_str());
-    ++g_Failures;
-}
-
 // Calls an export with a buffer that starts all 0xAA and a guard behind its 1024 bytes, and
-// checks that exactly the text and then zeros came back.
-void Check(TraduceProc translate, const char* name, WORD number, const char* expected) {
+// checks that exactly the text and then zeros came back. A failed check names the call.
+void CheckTranslation(TraduceProc translate, const char* name, WORD number, const char* expected) {
     char buffer[1024 + 64];
     std::memset(buffer, 0xAA, sizeof buffer);
     translate(number, buffer);
-    std::string what = std::string(name) + "(" + std::to_string(number) + ")";
+    const int failuresBefore = winecheck::Failures();
+    size_t guardBytesChanged = 0;
     for (size_t i = 1024; i < sizeof buffer; ++i)
-        if (buffer[i] != char(0xAA)) {
-            Fail(what + " wrote past the 1024 bytes");
-            break;
-        }
-    size_t length = std::strlen(expected);
-    if (std::memcmp(buffer, expected, length + 1) != 0) {
-        buffer[1023] = 0;
-        Fail(what + " gave \"" + buffer + "\", expected \"" + expected + "\"");
-        return;
-    }
-    for (size_t i = length; i < 1024; ++i)
-        if (buffer[i] != 0) {
-            Fail(what + ": byte " + std::to_string(i) + " after the text is not zero");
-            return;
-        }
+        guardBytesChanged += buffer[i] != char(0xAA);
+    CHECK_EQ(guardBytesChanged, 0);
+    // After the text, zeros to the end of the 1024 bytes.
+    size_t firstNonZero = 1024;
+    for (size_t i = std::strlen(expected); i < 1024 && firstNonZero == 1024; ++i)
+        if (buffer[i] != 0)
+            firstNonZero = i;
+    buffer[1023] = 0; // the text, however long, ends inside the buffer for the message
+    if (CHECK_STREQ(buffer, expected))
+        CHECK_EQ(firstNonZero, 1024);
+    if (winecheck::Failures() != failuresBefore)
+        std::printf("    in %s(%u)\n", name, unsigned(number));
 }
 
 } // namespace
@@ -94,55 +87,53 @@ int main(int argc, char** argv) {
         std::printf("unknown language %s\n", argv[1]);
         return 2;
     }
-    LANGID wanted = LANGID(std::strtoul(argv[2], nullptr, 0));
-    LANGID language = GetUserDefaultLangID();
-    if (language != wanted) {
-        std::printf("FAIL: user language 0x%04X, expected 0x%04X (check LC_ALL)\n", language,
-                    wanted);
-        return 1;
-    }
+    // LC_ALL gives the user's language id.
+    const LANGID wanted = LANGID(std::strtoul(argv[2], nullptr, 0));
+    if (!CHECK_EQ(GetUserDefaultLangID(), wanted))
+        return WINE_CHECK_RESULT();
 
     HMODULE library = LoadLibraryA("zel_lng.dll");
-    if (library == nullptr) {
-        std::printf("FAIL: LoadLibraryA(zel_lng.dll): error %lu\n", GetLastError());
-        return 1;
+    if (!CHECK(library != nullptr)) {
+        CHECK_EQ(GetLastError(), ERROR_SUCCESS);
+        return WINE_CHECK_RESULT();
     }
+    // Loaded from the system directory (the path compared without regard to case).
     char loaded[MAX_PATH] = {}, system[MAX_PATH] = {};
     GetModuleFileNameA(library, loaded, MAX_PATH);
     GetSystemDirectoryA(system, MAX_PATH);
-    if (lstrcmpiA(loaded, (std::string(system) + "\\zel_lng.dll").c_str()) != 0)
-        Fail(std::string("loaded from ") + loaded + ", not from the system directory");
+    std::string expectedPath = std::string(system) + "\\zel_lng.dll";
+    CharLowerA(loaded);
+    CharLowerA(&expectedPath[0]);
+    CHECK_STREQ(loaded, expectedPath.c_str());
 
     auto global = reinterpret_cast<TraduceProc>(GetProcAddress(library, "TraduceGlobal"));
     auto local = reinterpret_cast<TraduceProc>(GetProcAddress(library, "TraduceLocal"));
     auto first = reinterpret_cast<TraduceProc>(GetProcAddress(library, MAKEINTRESOURCEA(1)));
     auto second = reinterpret_cast<TraduceProc>(GetProcAddress(library, MAKEINTRESOURCEA(2)));
-    if (global == nullptr || local == nullptr)
-        Fail("TraduceGlobal or TraduceLocal not exported by name");
-    if (first != global || second != local)
-        Fail("ordinals 1 and 2 are not TraduceGlobal and TraduceLocal");
-    if (GetProcAddress(library, MAKEINTRESOURCEA(3)) != nullptr)
-        Fail("an export with ordinal 3");
-    if (g_Failures) {
+    CHECK(global != nullptr);
+    CHECK(local != nullptr);
+    CHECK(first == global);
+    CHECK(second == local);
+    CHECK(GetProcAddress(library, MAKEINTRESOURCEA(3)) == nullptr);
+    if (winecheck::Failures()) {
         FreeLibrary(library);
-        return 1;
+        return WINE_CHECK_RESULT();
     }
 
-    Check(first, "TraduceGlobal", 13, expected->text13);
-    Check(first, "TraduceGlobal", 14, expected->text14);
-    Check(second, "TraduceLocal", 13, expected->text13);
-    Check(second, "TraduceLocal", 14, expected->text14);
+    CheckTranslation(first, "TraduceGlobal", 13, expected->text13);
+    CheckTranslation(first, "TraduceGlobal", 14, expected->text14);
+    CheckTranslation(second, "TraduceLocal", 13, expected->text13);
+    CheckTranslation(second, "TraduceLocal", 14, expected->text14);
     // A number that no line carries: an empty text, not some other message.
-    Check(global, "TraduceGlobal", 999, "");
+    CheckTranslation(global, "TraduceGlobal", 999, "");
 
     // Without files in the current directory, only the system directory still answers.
-    if (!SetCurrentDirectoryA(argv[3]))
-        Fail(std::string("cannot change to ") + argv[3]);
-    Check(local, "TraduceLocal", 13, "");
-    Check(global, "TraduceGlobal", 13, expected->text13);
+    CHECK(SetCurrentDirectoryA(argv[3]));
+    CheckTranslation(local, "TraduceLocal", 13, "");
+    CheckTranslation(global, "TraduceGlobal", 13, expected->text13);
 
     FreeLibrary(library);
-    if (g_Failures == 0)
-        std::printf("ok: %s for 0x%04X\n", expected->language, language);
-    return g_Failures ? 1 : 0;
+    if (winecheck::Failures() == 0)
+        std::printf("ok: %s for 0x%04X\n", expected->language, wanted);
+    return WINE_CHECK_RESULT();
 }

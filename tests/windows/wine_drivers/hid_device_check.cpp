@@ -8,6 +8,8 @@
 //       hold the port's pulse lengths in microseconds (X, Y, Z, rudder from lines 0, 1, 3, 2)
 // Devices appear some time after the driver is installed: each check waits for them.
 // Exits with 0 when every check passed, 1 otherwise.
+#include "../wine_check.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -28,19 +30,6 @@ namespace {
 constexpr USHORT kVendorId = 0x06A3;
 constexpr USHORT kProductId = 13877; // 0x3635
 constexpr DWORD kAppearMs = 20000;
-
-int g_Failures = 0;
-
-void Check(bool ok, const char* what, long long got, long long expected) {
-    if (!ok) {
-        ++g_Failures;
-        std::printf("FAIL: %s: got %lld, expected %lld\n", what, got, expected);
-    }
-}
-
-void CheckEq(const char* what, long long got, long long expected) {
-    Check(got == expected, what, got, expected);
-}
 
 struct Collection {
     std::string path;
@@ -146,9 +135,9 @@ const Collection* WithUsage(const std::vector<Collection>& all, USHORT page, USH
 }
 
 void CheckAttributes(const Collection& c, USHORT version) {
-    CheckEq("vendor id", c.attributes.VendorID, kVendorId);
-    CheckEq("product id", c.attributes.ProductID, kProductId);
-    CheckEq("version", c.attributes.VersionNumber, version);
+    CHECK_EQ(c.attributes.VendorID, kVendorId);
+    CHECK_EQ(c.attributes.ProductID, kProductId);
+    CHECK_EQ(c.attributes.VersionNumber, version);
 }
 
 // The collection of `all` that carries input report `reportId`, or null.
@@ -191,35 +180,34 @@ int CheckVirtualDevice() {
     for (const Collection& c : found)
         if (!WithReport({c}, 0))
             ours.push_back(c);
-    if (ours.empty()) {
-        std::printf("FAIL: no HID device with vendor %04X product %04X\n", kVendorId, kProductId);
-        return 1;
-    }
+    // A HID device with our vendor and product ids.
+    if (!CHECK(!ours.empty()))
+        return WINE_CHECK_RESULT();
     for (const Collection& c : ours) {
         CheckAttributes(c, 0x0101);
-        CheckEq("output report bytes", c.caps.OutputReportByteLength, 0);
-        CheckEq("feature report bytes", c.caps.FeatureReportByteLength, 0);
+        CHECK_EQ(c.caps.OutputReportByteLength, 0);
+        CHECK_EQ(c.caps.FeatureReportByteLength, 0);
     }
     const Collection* keyboard = WithReport(ours, 1);
     const Collection* mouse = WithReport(ours, 2);
-    if (!keyboard || !mouse) {
-        std::printf("FAIL: no collection with the keyboard (id 1) or the mouse (id 2) report\n");
-        return 1;
-    }
+    CHECK(keyboard != nullptr);
+    CHECK(mouse != nullptr);
+    if (!keyboard || !mouse)
+        return WINE_CHECK_RESULT();
     const long long keyboardBytes = 1 + 232 / 8;
     const long long mouseBytes = 1 + 1 + 2;
-    Check(HasApplication(*keyboard, 0x01, 0x06), "keyboard application collection 1:6", 0, 1);
-    Check(HasApplication(*mouse, 0x01, 0x02), "mouse application collection 1:2", 0, 1);
+    CHECK(HasApplication(*keyboard, 0x01, 0x06));
+    CHECK(HasApplication(*mouse, 0x01, 0x02));
     if (keyboard == mouse) {
-        CheckEq("HID devices of the two collections", static_cast<long long>(ours.size()), 1);
-        CheckEq("top-level usage page", keyboard->caps.UsagePage, 0x01);
-        CheckEq("top-level usage (the first collection)", keyboard->caps.Usage, 0x06);
-        CheckEq("input report bytes (the longer report)", keyboard->caps.InputReportByteLength,
-                keyboardBytes);
+        // One device: the first collection's usage, the longer report's length.
+        CHECK_EQ(ours.size(), 1);
+        CHECK_EQ(keyboard->caps.UsagePage, 0x01);
+        CHECK_EQ(keyboard->caps.Usage, 0x06);
+        CHECK_EQ(keyboard->caps.InputReportByteLength, keyboardBytes);
     } else {
-        CheckEq("HID collections", static_cast<long long>(ours.size()), 2);
-        CheckEq("keyboard input report bytes", keyboard->caps.InputReportByteLength, keyboardBytes);
-        CheckEq("mouse input report bytes", mouse->caps.InputReportByteLength, mouseBytes);
+        CHECK_EQ(ours.size(), 2);
+        CHECK_EQ(keyboard->caps.InputReportByteLength, keyboardBytes);
+        CHECK_EQ(mouse->caps.InputReportByteLength, mouseBytes);
     }
 
     // Keys: one range of usages 0x00 to 0xE7 of the Keyboard/Keypad page in report 1;
@@ -247,10 +235,10 @@ int CheckVirtualDevice() {
         if (keyboard == mouse)
             break;
     }
-    CheckEq("key ranges 0x00..0xE7 in report 1", keys, 1);
-    CheckEq("mouse button ranges 1..3 in report 2", mouseButtons, 1);
-    CheckEq("relative X and Y in report 2", axes, 2);
-    return g_Failures ? 1 : 0;
+    CHECK_EQ(keys, 1);
+    CHECK_EQ(mouseButtons, 1);
+    CHECK_EQ(axes, 2);
+    return WINE_CHECK_RESULT();
 }
 
 // Waits for a report that the joystick answers a read with; false after five seconds.
@@ -285,37 +273,35 @@ int CheckJoystick(const long long pulses[4]) {
     const std::vector<Collection> ours = WaitForCollections(
         [](const std::vector<Collection>& all) { return WithUsage(all, 0x01, 0x04) != nullptr; });
     const Collection* joystick = WithUsage(ours, 0x01, 0x04);
-    if (!joystick) {
-        std::printf("FAIL: no joystick collection (1:4) with our ids\n");
-        return 1;
-    }
+    if (!CHECK(joystick != nullptr))
+        return WINE_CHECK_RESULT();
     CheckAttributes(*joystick, 0x0001);
     constexpr DWORD kBytes = 1 + 27;
-    CheckEq("input report bytes", joystick->caps.InputReportByteLength, kBytes);
-    CheckEq("value fields (4 axes, 4 hats, 2 dials)", joystick->caps.NumberInputValueCaps, 10);
+    CHECK_EQ(joystick->caps.InputReportByteLength, kBytes);
+    CHECK_EQ(joystick->caps.NumberInputValueCaps, 4 + 4 + 2); // axes, hats, dials
     int dials = 0;
     for (const HIDP_VALUE_CAPS& v : joystick->values) {
         const USHORT usage = v.IsRange ? v.Range.UsageMin : v.NotRange.Usage;
         if (v.UsagePage == 0x01 && usage == 0x37)
             ++dials;
     }
-    CheckEq("dials", dials, 2);
-    if (g_Failures)
-        return 1;
+    CHECK_EQ(dials, 2);
+    if (winecheck::Failures())
+        return WINE_CHECK_RESULT();
 
     HANDLE h = CreateFileA(joystick->path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        std::printf("FAIL: cannot open %s (error %lu)\n", joystick->path.c_str(), GetLastError());
-        return 1;
+    if (!CHECK(h != INVALID_HANDLE_VALUE)) {
+        CHECK_EQ(GetLastError(), ERROR_SUCCESS);
+        return WINE_CHECK_RESULT();
     }
     constexpr int kReads = 9;
     std::vector<long long> axes[4];
     for (int r = 0; r < kReads; ++r) {
         UCHAR report[kBytes] = {};
-        if (!ReadReport(h, report, kBytes)) {
-            std::printf("FAIL: read %d returned no report (error %lu)\n", r, GetLastError());
-            ++g_Failures;
+        if (!CHECK(ReadReport(h, report, kBytes))) {
+            CHECK_EQ(GetLastError(), ERROR_SUCCESS);
+            std::printf("    in read %d\n", r);
             break;
         }
         std::printf("report:");
@@ -325,11 +311,12 @@ int CheckJoystick(const long long pulses[4]) {
         for (DWORD b = 17; b < kBytes; ++b)
             std::printf(" %02X", report[b]);
         std::printf("\n");
-        CheckEq("report id byte", report[0], 0);
+        CHECK_EQ(report[0], 0); // no report id
         for (int a = 0; a < 4; ++a)
             axes[a].push_back(AxisAt(report, a));
+        // Without a bridge, every hat, dial and button byte stays 0.
         for (DWORD b = 17; b < kBytes; ++b)
-            CheckEq("hat, dial or button byte without a bridge", report[b], 0);
+            CHECK_EQ(report[b], 0);
     }
     CloseHandle(h);
     // X, Y, Z and rudder come from lines 0, 1, 3 and 2.
@@ -339,10 +326,9 @@ int CheckJoystick(const long long pulses[4]) {
         std::sort(sorted.begin(), sorted.end());
         const long long median = sorted[kReads / 2];
         const long long expected = pulses[lineOf[a]];
-        Check(median >= expected - 100 && median <= expected + 100,
-              "median axis (microseconds, within 100 of the pulse)", median, expected);
+        CHECK_NEAR(median, expected, 100); // microseconds
     }
-    return g_Failures ? 1 : 0;
+    return WINE_CHECK_RESULT();
 }
 
 } // namespace
