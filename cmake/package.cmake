@@ -1,6 +1,7 @@
 # The package as a user receives it, laid out in build/windows/dist on every build (`make
 # package` copies it to dist/): the drivers with their INFs, the message library with its
-# language files under their system-directory names, the installer and the guide.
+# language files under their system-directory names, the start-up service with its joystick
+# check, the installer and the guide.
 set(ZEL_DIST ${CMAKE_BINARY_DIR}/dist)
 set(ZEL_DIST_FILES
   $<TARGET_FILE:zel_hidg> ${CMAKE_SOURCE_DIR}/zel_hidg/zel_hidg.inf
@@ -13,8 +14,8 @@ foreach(language english german spanish french italian)
   list(APPEND ZEL_DIST_FILES ${CMAKE_BINARY_DIR}/idioma_dll/zel_${language}.h)
 endforeach()
 if(TARGET zel_svc)
-  list(APPEND ZEL_DIST_FILES $<TARGET_FILE:zel_svc>)
-  list(APPEND ZEL_DIST_TARGETS zel_svc)
+  list(APPEND ZEL_DIST_FILES $<TARGET_FILE:zel_svc> $<TARGET_FILE:zel_svc_check>)
+  list(APPEND ZEL_DIST_TARGETS zel_svc zel_svc_check)
 endif()
 add_custom_target(dist ALL
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${ZEL_DIST}

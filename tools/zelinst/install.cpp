@@ -171,10 +171,22 @@ bool InstallService(Journal& journal, const ServicePart& part) {
         Say("unchanged", std::string("service ") + part.name + " is running");
         return true;
     }
-    if (DWORD error = StartServiceAndWait(part.name))
-        return Fail(std::string("starting the service ") + part.name, error);
-    Say("started", std::string("service ") + part.name);
-    return true;
+    const std::string service = std::string("service ") + part.name;
+    switch (const DWORD error = StartServiceAndWait(part.name)) {
+    case 0:
+        Say("started", service);
+        return true;
+    case ERROR_SERVICE_NOT_ACTIVE: // its own answer when no joystick runs on zel_hidg
+        Say("stopped", service + " stopped itself: its joystick check found no joystick; it "
+                                 "checks again at every start of Windows");
+        return true;
+    case ERROR_SERVICE_REQUEST_TIMEOUT: // a message box of its start waits to be closed
+        Say("starting", service + " is still starting: close its message box (INSTALL.md "
+                                  "explains each one)");
+        return true;
+    default:
+        return Fail("starting the " + service, error);
+    }
 }
 
 void Report(bool undone, const std::string& what, DWORD error) {

@@ -20,15 +20,17 @@ DWORD LastError() {
     return error ? error : ERROR_GEN_FAILURE;
 }
 
+// Polls often: once a service that stopped itself has exited, some systems report its exit
+// code as 1077 (never started) in place of the code it set.
 bool Wait(SC_HANDLE service, DWORD wanted, DWORD pending, SERVICE_STATUS& status) {
-    for (int i = 0; i < 300; ++i) { // 30 s
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < 30000;) {
         if (!QueryServiceStatus(service, &status))
             return false;
         if (status.dwCurrentState == wanted)
             return true;
         if (status.dwCurrentState != pending)
             return false;
-        Sleep(100);
+        Sleep(2);
     }
     return false;
 }
@@ -118,14 +120,26 @@ DWORD StartServiceAndWait(const char* name) {
     Handle service{OpenServiceA(manager.h, name, SERVICE_START | SERVICE_QUERY_STATUS)};
     if (!service.h)
         return LastError();
-    if (!StartServiceA(service.h, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
+    // A start that timed out may still end in a report of the service: look at its state.
+    if (!StartServiceA(service.h, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING &&
+        GetLastError() != ERROR_SERVICE_REQUEST_TIMEOUT)
         return LastError();
-    SERVICE_STATUS status = {};
-    if (Wait(service.h, SERVICE_RUNNING, SERVICE_START_PENDING, status))
-        return 0;
-    if (status.dwCurrentState == SERVICE_STOPPED && status.dwWin32ExitCode)
-        return status.dwWin32ExitCode;
-    return ERROR_SERVICE_REQUEST_TIMEOUT;
+    // Until the service's process has reported, it may still read as stopped (exit code 0,
+    // or 1077: never started); once it has reported, a stop is its own, with its exit code.
+    bool reported = false;
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(2)) {
+        SERVICE_STATUS status = {};
+        if (!QueryServiceStatus(service.h, &status))
+            return LastError();
+        if (status.dwCurrentState == SERVICE_RUNNING)
+            return 0;
+        if (status.dwCurrentState != SERVICE_STOPPED)
+            reported = true;
+        else if (reported || (status.dwWin32ExitCode != 0 &&
+                              status.dwWin32ExitCode != ERROR_SERVICE_NEVER_STARTED))
+            return status.dwWin32ExitCode ? status.dwWin32ExitCode : ERROR_SERVICE_NOT_ACTIVE;
+    }
+    return reported ? ERROR_SERVICE_REQUEST_TIMEOUT : ERROR_SERVICE_NEVER_STARTED;
 }
 
 } // namespace zelinst

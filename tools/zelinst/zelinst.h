@@ -61,7 +61,8 @@ const char* StateName(ServiceState state);
 DWORD DeleteServiceByName(const char* name);
 // Registers the start-up service (own process, interactive, automatic start).
 DWORD CreateStartupService(const ServicePart& service, const std::string& binaryPath);
-// Starts a service and waits until it runs; the error, or ERROR_SERVICE_REQUEST_TIMEOUT.
+// Starts a service and waits up to 30 s until it runs: 0, the exit code it stopped with, the
+// error of the start, or ERROR_SERVICE_REQUEST_TIMEOUT while it is still starting.
 DWORD StartServiceAndWait(const char* name);
 
 } // namespace zelinst

@@ -59,13 +59,13 @@ std::vector<std::string> Names(const std::string& pattern) {
     return names;
 }
 
-// The package's files in the system directory and its drivers folder (the test bus's own
-// files, zel_testport.*, are not the package's).
+// The package's files in the system directory and its drivers folder (the test drivers'
+// files, zel_test*, are not the package's).
 std::vector<std::string> PackageFilesInSystem() {
     std::vector<std::string> found;
     for (const std::string& dir : {SystemDir(), SystemDir() + "drivers\\"})
         for (const std::string& name : Names(dir + "zel_*"))
-            if (name.rfind("zel_testport", 0) != 0)
+            if (name.rfind("zel_test", 0) != 0)
                 found.push_back(dir + name);
     return found;
 }

@@ -9,7 +9,13 @@
 #                                                 before changing anything, naming the file
 #   package_wine.sh PREFIX STATE_EXE rollback    the drivers folder refuses zel_vmd.sys: install
 #                                                 fails at that step and takes back the rest
-#   package_wine.sh PREFIX STATE_EXE install     zelinst install
+#   package_wine.sh PREFIX STATE_EXE keyboard    the test's stand-in for the keyboard interface
+#                                                 device that the service signals (zel_testkbd.sys
+#                                                 from C:\zel_drivers, a legacy driver) is loaded
+#   package_wine.sh PREFIX STATE_EXE install     zelinst install; without a joystick the
+#                                                 service's check fails and it stops itself
+#   package_wine.sh PREFIX STATE_EXE complete    zelinst install once the joystick is there:
+#                                                 the service starts and runs
 #   package_wine.sh PREFIX STATE_EXE installed   every part there; zelinst status agrees
 #   package_wine.sh PREFIX STATE_EXE reinstall   zelinst install again changes nothing
 #   package_wine.sh PREFIX STATE_EXE uninstall   zelinst uninstall leaves nothing behind
@@ -75,9 +81,27 @@ rollback)
     grep -q "^  undone " "$out" || fail "nothing was taken back"
     expect_failed_install 'zel_vmd\.sys' "the system is as it was before this run"
     ;;
+keyboard)
+    cp "$prefix/drive_c/zel_drivers/zel_testkbd.sys" "$system32/drivers/" || exit 1
+    sh "$wine_run" "$prefix" run sc create zel_testkbd type= kernel start= demand \
+        binPath= 'C:\windows\system32\drivers\zel_testkbd.sys' || fail "sc create"
+    sh "$wine_run" "$prefix" run sc start zel_testkbd || fail "sc start"
+    ;;
 install)
     zelinst "$package" install
     [ "$rc" -eq 0 ] || fail "zelinst install exited with $rc"
+    if [ -f "$package/zel_svc.exe" ]; then
+        grep -q "^  stopped    service zelHidUserService stopped itself" "$out" ||
+            fail "the service did not stop itself without a joystick"
+    fi
+    ;;
+complete)
+    zelinst "$package" install
+    [ "$rc" -eq 0 ] || fail "zelinst install exited with $rc"
+    grep -q "^  started    service zelHidUserService$" "$out" || fail "the service did not start"
+    if grep -Ev "^  (checked|unchanged|started) |^zelinst" "$out"; then
+        fail "more than the service's start changed (lines above)"
+    fi
     ;;
 installed)
     state installed 'C:\zel_package' || fail "the system does not hold every part"
@@ -128,7 +152,7 @@ uninstall)
     state absent || fail "zelinst uninstall left parts behind"
     ;;
 *)
-    echo "usage: $0 PREFIX STATE_EXE setup DIST FILE...|refused|rollback|install|installed|reinstall|uninstall" >&2
+    echo "usage: $0 PREFIX STATE_EXE setup DIST FILE...|refused|rollback|keyboard|install|complete|installed|reinstall|uninstall" >&2
     exit 2
     ;;
 esac
