@@ -92,8 +92,9 @@ typedef const UNICODE_STRING* PCUNICODE_STRING;
 
 extern "C" VOID RtlInitUnicodeString(PUNICODE_STRING Destination, PCWSTR Source);
 
-#define CONTAINING_RECORD(address, type, field)                                                    \
-    ((type*)((PCHAR)(address) - (ULONG_PTR)(&((type*)0)->field)))
+// The field's offset comes from offsetof: taking it through a null record is
+// undefined behaviour, which UBSan reports on every use.
+#define CONTAINING_RECORD(address, type, field) ((type*)((PCHAR)(address) - offsetof(type, field)))
 
 // ---- Doubly linked lists ----------------------------------------------------------
 typedef struct _LIST_ENTRY {
