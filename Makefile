@@ -1,5 +1,5 @@
 # The two commands of the project (see README.md), and the benchmarks.
-.PHONY: run test bench deps build package
+.PHONY: run test bench fuzz deps build package
 
 
 deps:
@@ -26,6 +26,8 @@ test: build
 	ctest --preset host-asan
 	cmake --preset host-tsan >/dev/null && cmake --build --preset host-tsan
 	ctest --preset host-tsan
+	cmake --preset fuzz >/dev/null && cmake --build --preset fuzz
+	ctest --preset fuzz
 	ctest --preset windows
 
 bench: deps
@@ -34,3 +36,11 @@ bench: deps
 	./build/bench/tools/bench_poll_precision
 	./build/bench/tools/bench_transform
 	./build/bench/tools/bench_lng
+
+# Every fuzz target for FUZZ_SECONDS each (default 60), then a table of runs,
+# speed, coverage and crashes; crash inputs stay in build/fuzz/tests/fuzz.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+	/usr/bin/python3 tools/fuzz_table.py --seconds $(FUZZ_SECONDS) build/fuzz

@@ -3,7 +3,7 @@
 set -e
 packages="cmake ninja-build g++ make googletest libgtest-dev python3 python3-pefile
 g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 clang-format
-nlohmann-json3-dev"
+nlohmann-json3-dev clang libclang-rt-dev llvm"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

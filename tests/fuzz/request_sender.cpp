@@ -20,10 +20,18 @@ NTSTATUS CountCompletion(PDEVICE_OBJECT, PIRP, PVOID context) {
 
 } // namespace
 
-Sent Send(PDEVICE_OBJECT device, const RequestSpec& spec) {
+struct PendingRequest {
+    PIRP irp = nullptr;
     std::atomic<int> completions{0};
+    NTSTATUS returned = STATUS_SUCCESS;
+};
+
+PendingRequest* Start(PDEVICE_OBJECT device, const RequestSpec& spec) {
+    auto* request = new PendingRequest;
     PIRP irp = IoAllocateIrp(CCHAR(device->StackSize + 1), FALSE);
+    request->irp = irp;
     IoSetNextIrpStackLocation(irp); // the sender's own location
+    IoGetCurrentIrpStackLocation(irp)->DeviceObject = spec.sender;
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
     next->MajorFunction = spec.major;
     next->MinorFunction = spec.minor;
@@ -37,24 +45,42 @@ Sent Send(PDEVICE_OBJECT device, const RequestSpec& spec) {
             next->Parameters.Power.State.DeviceState = DEVICE_POWER_STATE(spec.powerState);
         else
             next->Parameters.Power.State.SystemState = SYSTEM_POWER_STATE(spec.powerState);
+    } else if (spec.major == IRP_MJ_PNP && spec.minor == IRP_MN_QUERY_ID) {
+        next->Parameters.QueryId.IdType = spec.idType;
     }
     irp->IoStatus.Status = spec.presetStatus;
     irp->IoStatus.Information = spec.presetInformation;
-    IoSetCompletionRoutine(irp, CountCompletion, &completions, TRUE, TRUE, TRUE);
+    IoSetCompletionRoutine(irp, CountCompletion, &request->completions, TRUE, TRUE, TRUE);
+    km::AtIrql(spec.irql, [&] { request->returned = IoCallDriver(device, irp); });
+    if (request->returned != STATUS_PENDING)
+        FUZZ_CHECK(request->completions.load() == 1); // completed before the return
+    return request;
+}
 
+bool Completed(const PendingRequest* request) {
+    return request->completions.load() != 0;
+}
+
+Sent Finish(PendingRequest* request) {
     Sent sent;
-    km::AtIrql(spec.irql, [&] { sent.returned = IoCallDriver(device, irp); });
-    if (sent.returned == STATUS_PENDING) {
+    sent.returned = request->returned;
+    sent.completions = request->completions.load();
+    sent.status = request->irp->IoStatus.Status;
+    sent.information = request->irp->IoStatus.Information;
+    FUZZ_CHECK(sent.completions == 1); // a second completion is also a model fault
+    IoFreeIrp(request->irp);
+    delete request;
+    return sent;
+}
+
+Sent Send(PDEVICE_OBJECT device, const RequestSpec& spec) {
+    PendingRequest* request = Start(device, spec);
+    if (request->returned == STATUS_PENDING) {
         const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (completions.load() == 0 && std::chrono::steady_clock::now() < limit)
+        while (!Completed(request) && std::chrono::steady_clock::now() < limit)
             std::this_thread::yield();
     }
-    sent.completions = completions.load();
-    sent.status = irp->IoStatus.Status;
-    sent.information = irp->IoStatus.Information;
-    FUZZ_CHECK(sent.completions == 1); // a second completion is also a model fault
-    IoFreeIrp(irp);
-    return sent;
+    return Finish(request);
 }
 
 InternalAnswer SendInternal(PDEVICE_OBJECT device, ULONG code, ULONG length, KIRQL irql,

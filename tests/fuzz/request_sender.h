@@ -28,12 +28,23 @@ struct RequestSpec {
     // Power.
     POWER_STATE_TYPE powerType = DevicePowerState;
     ULONG powerState = 0;
+    BUS_QUERY_ID_TYPE idType = BusQueryDeviceID;
+    // The device named in the sender's own location: a driver of the stack
+    // sending a request to its own stack names itself there.
+    PDEVICE_OBJECT sender = nullptr;
     KIRQL irql = PASSIVE_LEVEL;
 };
 
 // Sends the request to `device`, waits (real time, bounded) for a pending one,
 // frees it and checks that it was completed exactly once.
 Sent Send(PDEVICE_OBJECT device, const RequestSpec& spec);
+
+// A request that may stay pending: Start sends it, Finish checks that it was
+// completed exactly once (by then) and frees it.
+struct PendingRequest;
+PendingRequest* Start(PDEVICE_OBJECT device, const RequestSpec& spec);
+bool Completed(const PendingRequest* request);
+Sent Finish(PendingRequest* request);
 
 // An internal device-control request with a heap block of exactly `length`
 // bytes (none when `nullBuffer`), filled with a pattern: AddressSanitizer stops
