@@ -13,7 +13,9 @@
 #include "zel_lng.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <memory>
 #include <string>
@@ -26,14 +28,22 @@ struct Directories {
     std::string system, current;
 };
 
-// Language files live in memory-backed directories of this process.
+std::string g_root;
+
+void RemoveDirectories() {
+    std::filesystem::remove_all(g_root);
+}
+
+// Language files live in memory-backed directories of this process, removed
+// when it ends.
 const Directories& Dirs() {
     static const Directories dirs = [] {
-        const std::string root = "/dev/shm/zel_lng_fuzz." + std::to_string(getpid());
-        Directories d{root + "/system32", root + "/work"};
-        mkdir(root.c_str(), 0700);
+        g_root = "/dev/shm/zel_lng_fuzz." + std::to_string(getpid());
+        Directories d{g_root + "/system32", g_root + "/work"};
+        mkdir(g_root.c_str(), 0700);
         mkdir(d.system.c_str(), 0700);
         mkdir(d.current.c_str(), 0700);
+        std::atexit(RemoveDirectories);
         return d;
     }();
     return dirs;
