@@ -8,11 +8,14 @@ target runs over its seed corpus (tests/fuzz/corpus/<target>) and the inputs it
 found before (BUILD_DIR/tests/fuzz/corpus/<target>, where new ones go), for N
 seconds (default: FUZZ_SECONDS, else 60). A crash leaves its input as
 BUILD_DIR/tests/fuzz/<target>-crash-* and the log as <target>.log beside it.
+Besides runs per second of wall time the table gives runs per second of
+processor time, which does not depend on what else the machine runs.
 The exit status is 1 when any target crashed.
 """
 import argparse
 import os
 import re
+import resource
 import subprocess
 import sys
 import time
@@ -62,6 +65,7 @@ def main():
         before = {f for f in os.listdir(fuzz_dir) if f.startswith(target + "-")}
         log_path = os.path.join(fuzz_dir, target + ".log")
         started = time.monotonic()
+        cpu_before = resource.getrusage(resource.RUSAGE_CHILDREN)
         with open(log_path, "w") as log:
             rc = subprocess.call(
                 [os.path.join(fuzz_dir, target), scratch,
@@ -70,20 +74,26 @@ def main():
                  "-print_final_stats=1", f"-artifact_prefix={prefix}"],
                 stdout=log, stderr=subprocess.STDOUT)
         elapsed = time.monotonic() - started
+        cpu_after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        cpu = (cpu_after.ru_utime - cpu_before.ru_utime) + (cpu_after.ru_stime - cpu_before.ru_stime)
         runs, rate, cov = parse(open(log_path, errors="replace").read())
         found = [f for f in os.listdir(fuzz_dir)
                  if f.startswith(target + "-") and f not in before and not f.endswith(".log")]
         crashes = len(found) if found else (1 if rc != 0 else 0)
         if runs is not None and not rate:
             rate = int(runs / elapsed)
-        rows.append((target, runs, rate, cov, crashes))
+        # Runs per second of processor time: what the target does when it has a core
+        # to itself, whatever else the machine runs.
+        per_cpu = int(runs / cpu) if runs is not None and cpu > 0 else None
+        rows.append((target, runs, rate, per_cpu, cov, crashes))
         for f in found:
             print(f"    crash input: {os.path.join(fuzz_dir, f)} (log {log_path})")
 
-    header = ("target", "runs", "runs/s", "coverage (edges)", "crashes")
+    header = ("target", "runs", "runs/s", "runs/CPU s", "coverage (edges)", "crashes")
     cells = [header] + [
         (t, "-" if r is None else f"{r:,}", "-" if s is None else f"{s:,}",
-         "-" if c is None else str(c), str(k)) for t, r, s, c, k in rows]
+         "-" if p is None else f"{p:,}", "-" if c is None else str(c), str(k))
+        for t, r, s, p, c, k in rows]
     widths = [max(len(row[i]) for row in cells) for i in range(len(header))]
     print()
     for i, row in enumerate(cells):
@@ -91,7 +101,7 @@ def main():
                         for j in range(len(row))))
         if i == 0:
             print("  ".join("-" * w for w in widths))
-    return 1 if any(r[4] for r in rows) else 0
+    return 1 if any(r[5] for r in rows) else 0
 
 
 if __name__ == "__main__":

@@ -95,8 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (state != PnpState::Removed && input.remaining_bytes() > 0) {
         switch (input.ConsumeIntegralInRange<int>(0, 7)) {
         case 0: {
-            const std::vector<PnpStep> steps = LegalSteps(state);
-            const PnpStep step = steps[input.ConsumeIntegralInRange<size_t>(0, steps.size() - 1)];
+            const PnpStep step = PickStep(state, input);
             if (step.minor == IRP_MN_REMOVE_DEVICE) {
                 Remove(stick);
                 state = PnpState::Removed;

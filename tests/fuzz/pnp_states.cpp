@@ -36,6 +36,11 @@ std::vector<PnpStep> LegalSteps(PnpState state) {
     return {};
 }
 
+PnpStep PickStep(PnpState state, FuzzedDataProvider& input) {
+    const std::vector<PnpStep> steps = LegalSteps(state);
+    return steps[input.ConsumeIntegralInRange<size_t>(0, steps.size() - 1)];
+}
+
 bool ChangesState(UCHAR minor) {
     switch (minor) {
     case IRP_MN_START_DEVICE:

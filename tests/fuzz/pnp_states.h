@@ -6,6 +6,7 @@
 
 #include "kernel_api.h"
 
+#include <fuzzer/FuzzedDataProvider.h>
 #include <vector>
 
 namespace zelfuzz {
@@ -28,6 +29,8 @@ struct PnpStep {
 
 // The state requests the manager may send in `state`.
 std::vector<PnpStep> LegalSteps(PnpState state);
+// One of them, chosen by the input; `state` must not be Removed.
+PnpStep PickStep(PnpState state, FuzzedDataProvider& input);
 // Whether `minor` is one of the state requests (start, stop, removal and their queries).
 bool ChangesState(UCHAR minor);
 
