@@ -142,7 +142,7 @@ int Export(const Options& options) {
         return Fail("cannot write " + options.File);
     const long count = std::count_if(calibration.begin(), calibration.end(),
                                      [](const auto& r) { return r.has_value(); });
-    std::printf("%ld calibrated axes saved to %s\n", count, options.File.c_str());
+    std::printf("saved to %s: %ld calibrated axes\n", options.File.c_str(), count);
     return kExitDone;
 }
 
