@@ -65,8 +65,9 @@ struct Session {
             return centreSteps == 0
                        ? "Centre the stick and let go of it, then press Enter (Esc cancels)."
                        : "Centre the stick again and let go of it, then press Enter.";
-        return step.Reads == 0 ? "Move every axis to both ends, several times, then press Enter."
-                               : "Move every axis to both ends, then press Enter.";
+        return step.Reads == 0 ? "Next, move every axis to both ends, several times. Press Enter "
+                                 "to start, and any key when done."
+                               : "Next, move every axis to both ends. Press Enter to start.";
     }
 
     std::string LiveLine(const std::array<uint32_t, kAxes>& now, unsigned taken) const {
