@@ -153,7 +153,7 @@ TEST_F(ProposalThroughDriver, CentreReadsZeroAndTheEndsReachTheHalfRange) {
                              u"MediaProperties\\PrivateProperties\\Joystick\\Calibrado",
                              u"Eje1", REG_BINARY, std::vector<uint8_t>(bytes.begin(), bytes.end()));
         LoadCalibration(device);
-        ASSERT_EQ(ext.AxisCalibration[0].Enabled, 1) << c.what << ": the driver took the record";
+        ASSERT_EQ(ext->AxisCalibration[0].Enabled, 1) << c.what << ": the driver took the record";
         const LONG reach = LONG(HalfRangesOf(p.Record).Reach);
         EXPECT_GT(reach, 0) << c.what;
         for (uint32_t v : c.rest)
