@@ -21,7 +21,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 CHECK_PE = os.path.join(HERE, "check_pe.py")
 HID_CLASS_GUID = "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}"
 LANGUAGES = ["english", "german", "spanish", "french", "italian"]
-SYSTEM_DLLS = "kernel32.dll,msvcrt.dll,user32.dll,advapi32.dll,setupapi.dll,newdev.dll,version.dll"
+SYSTEM_DLLS = "kernel32.dll,msvcrt.dll,user32.dll,advapi32.dll,setupapi.dll,newdev.dll,version.dll,hid.dll"
 
 # Each binary: (file, check_pe.py arguments). The versions are those of the version resources.
 DRIVERS = {
@@ -34,6 +34,7 @@ DRIVERS = {
 USER_BINARIES = {
     "zel_lng.dll": ("1.0.0.1", "DLL de idiomas"),
     "zelinst.exe": ("1.0.0.0", "zel package installer"),
+    "zelcal.exe": ("1.0.0.0", "zel joystick calibration"),
 }
 SERVICE_BINARIES = {
     "zel_svc.exe": ("4.0.1.0", "Servicio de iniciaci\u00f3n"),
@@ -45,7 +46,7 @@ SERVICE_MESSAGES = [13, 14]
 
 
 def expected_files(service):
-    files = ["INSTALL.md", "zelinst.exe", "zel_lng.dll"]
+    files = ["INSTALL.md", "zelinst.exe", "zelcal.exe", "zel_lng.dll"]
     files += [f"zel_{language}.h" for language in LANGUAGES]
     for driver in DRIVERS:
         files += [f"{driver}.sys", f"{driver}.inf"]

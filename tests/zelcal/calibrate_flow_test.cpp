@@ -111,9 +111,12 @@ TEST(CalibrateFlow, WritesTheProposalAndTheDriverReadsIt) {
     }
     EXPECT_EQ(sys.driverRead, sys.store);
     EXPECT_EQ(sys.restarts, 1); // nothing to take out of effect first
-    EXPECT_NE(
-        sys.printed.find("Eje3     290 us   990 us  1690 us      1 us   0 us   0 us  -699..+699"),
-        std::string::npos)
+    EXPECT_NE(sys.printed.find(
+                  "value   minimum   centre  maximum  dead zone   band  noise  output range\n"
+                  "Eje1     300 us  1000 us  1700 us       1 us   0 us   0 us  -699..+699\n"
+                  "Eje2     310 us  1010 us  1710 us       1 us   0 us   0 us  -699..+699\n"
+                  "Eje3     290 us   990 us  1690 us       1 us   0 us   0 us  -699..+699\n"),
+              std::string::npos)
         << sys.printed;
 }
 

@@ -3,6 +3,7 @@
 #include "calibrate_flow.h"
 
 #include "command_line.h"
+#include "display.h"
 #include "proposal.h"
 
 #include <algorithm>
@@ -11,18 +12,20 @@
 namespace zelcal {
 
 std::string FormatProposalTable(const Calibration& proposed, const uint32_t noise[kAxes]) {
-    std::string out = "value  minimum  centre  maximum  dead zone  band   noise  output range\n";
+    const char columns[] = "%-5s  %8s %8s %8s  %9s %6s %6s  %s\n";
     char line[160];
+    std::snprintf(line, sizeof line, columns, "value", "minimum", "centre", "maximum", "dead zone",
+                  "band", "noise", "output range");
+    std::string out = line;
     for (int i = 0; i < kAxes; ++i) {
         if (!proposed[i])
             continue;
         const AxisRecord& r = *proposed[i];
-        const HalfRanges h = HalfRangesOf(r);
-        std::snprintf(line, sizeof line,
-                      "%-5s  %5lu us %5lu us %5lu us  %5u us  %2u us  %2lu us  -%lu..+%lu\n",
-                      ValueName(i), (unsigned long)r.Minimum, (unsigned long)r.Centre,
-                      (unsigned long)r.Maximum, unsigned(r.DeadZone), unsigned(r.Band),
-                      (unsigned long)noise[i], (unsigned long)h.Reach, (unsigned long)h.Reach);
+        const unsigned long reach = HalfRangesOf(r).Reach;
+        std::snprintf(line, sizeof line, columns, ValueName(i), Micro(r.Minimum).c_str(),
+                      Micro(r.Centre).c_str(), Micro(r.Maximum).c_str(), Micro(r.DeadZone).c_str(),
+                      Micro(r.Band).c_str(), Micro(noise[i]).c_str(),
+                      ("-" + std::to_string(reach) + "..+" + std::to_string(reach)).c_str());
         out += line;
     }
     return out;

@@ -5,9 +5,18 @@
 
 namespace zelcal {
 
+// Both tables put each number under its heading: the columns are formatted as text.
+const char kStoredColumns[] = "%-5s  %-6s %8s %8s %8s  %9s %6s  %s\n";
+
+std::string Micro(unsigned long v) {
+    return std::to_string(v) + " us";
+}
+
 std::string FormatStoredTable(const StoredValues& stored, const std::string axisNames[kAxes]) {
-    std::string out = "value  axis    minimum   centre  maximum  dead zone   band  output range\n";
     char line[160];
+    std::snprintf(line, sizeof line, kStoredColumns, "value", "axis", "minimum", "centre",
+                  "maximum", "dead zone", "band", "output range");
+    std::string out = line;
     for (int i = 0; i < kAxes; ++i) {
         const char* axis = axisNames[i].empty() ? "-" : axisNames[i].c_str();
         AxisRecord r;
@@ -22,12 +31,12 @@ std::string FormatStoredTable(const StoredValues& stored, const std::string axis
             std::snprintf(line, sizeof line, "%-5s  %-6s  unusable (the driver ignores it): %s\n",
                           ValueName(i), axis, CheckRecord(r).c_str());
         } else {
-            const HalfRanges h = HalfRangesOf(r);
-            std::snprintf(line, sizeof line,
-                          "%-5s  %-6s %5lu us %5lu us %5lu us   %5u us %3u us  -%lu..+%lu\n",
-                          ValueName(i), axis, (unsigned long)r.Minimum, (unsigned long)r.Centre,
-                          (unsigned long)r.Maximum, unsigned(r.DeadZone), unsigned(r.Band),
-                          (unsigned long)h.Reach, (unsigned long)h.Reach);
+            const unsigned long reach = HalfRangesOf(r).Reach;
+            std::snprintf(line, sizeof line, kStoredColumns, ValueName(i), axis,
+                          Micro(r.Minimum).c_str(), Micro(r.Centre).c_str(),
+                          Micro(r.Maximum).c_str(), Micro(r.DeadZone).c_str(),
+                          Micro(r.Band).c_str(),
+                          ("-" + std::to_string(reach) + "..+" + std::to_string(reach)).c_str());
         }
         out += line;
     }

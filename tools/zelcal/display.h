@@ -8,6 +8,9 @@
 
 namespace zelcal {
 
+// "1200 us".
+std::string Micro(unsigned long microseconds);
+
 // One line per value: its axis, the record with units and the output range, "not
 // calibrated", or the size of a value the driver cannot use.
 std::string FormatStoredTable(const StoredValues& stored, const std::string axisNames[kAxes]);

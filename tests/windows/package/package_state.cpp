@@ -225,15 +225,15 @@ void CheckDevice(const char* hardwareId, const char* service) {
 }
 
 int CheckInstalled(const std::string& packageDir) {
-    // Every file of the package but the drivers (their INFs place them), the installer and
-    // the guide belongs in the system directory, as the package has it.
+    // Every file of the package but the drivers (their INFs place them), the installer, the
+    // calibration program and the guide belongs in the system directory, as the package has it.
     int systemFiles = 0;
     for (const std::string& name : Names(packageDir + "\\*")) {
         const std::string from = packageDir + "\\" + name;
         const size_t dot = name.find_last_of('.');
         const std::string type = dot == std::string::npos ? "" : name.substr(dot);
         if (!IsFile(from) || type == ".sys" || type == ".inf" || name == "zelinst.exe" ||
-            name == "INSTALL.md")
+            name == "zelcal.exe" || name == "INSTALL.md")
             continue;
         std::printf("file %s\n", name.c_str());
         ++systemFiles;

@@ -294,6 +294,7 @@ int main(int argc, char** argv) {
     r = Zelcal("show --once");
     CHECK_EQ(r.code, 0);
     CHECK(Contains(r.output,
+                   "value  axis    minimum   centre  maximum  dead zone   band  output range\n"
                    "Eje1   X        100 us   600 us  1200 us      10 us   4 us  -490..+490\n"
                    "Eje2   Y       not calibrated\n"));
     LONG axes[4] = {};
