@@ -1,5 +1,6 @@
-// Host user-mode model: opening and closing files, with a count of the handles out.
-#include "user_model.h"
+// Host user-mode model: opening and closing files, with a count of the handles out; device
+// paths and handles are handed to the device part.
+#include "user_roles.h"
 
 #include <fcntl.h>
 #include <mutex>
@@ -33,6 +34,8 @@ void CloseAllFiles() {
 
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile) {
+    if (path != nullptr && um::IsDevicePath(path))
+        return um::OpenDevice(path, access, share, security, disposition, flags, templateFile);
     // Only what the product asks for is modelled: open an existing file to read it.
     if (path == nullptr || access != GENERIC_READ || disposition != OPEN_EXISTING)
         return INVALID_HANDLE_VALUE;
@@ -50,6 +53,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 }
 
 BOOL CloseHandle(HANDLE handle) {
+    if (um::CloseDevice(handle))
+        return TRUE;
     std::lock_guard<std::mutex> hold(g_Lock);
     auto it = g_Open.find(reinterpret_cast<intptr_t>(handle));
     if (it == g_Open.end())

@@ -1,13 +1,9 @@
-// Host user-mode model: the user's language, the system and current directories, and the
-// mapping of Windows paths onto the Linux files behind them.
-#include "user_model.h"
+// Host user-mode model: the user's language, the system and current directories, the
+// mapping of Windows paths onto the Linux files behind them, and the call log.
+#include "user_roles.h"
 
 #include <cstring>
 #include <mutex>
-
-namespace um {
-void CloseAllFiles(); // user_files.cpp
-} // namespace um
 
 namespace {
 // The product may be called from any thread; the model's state is read under this lock.
@@ -15,6 +11,8 @@ std::mutex g_Lock;
 LANGID g_LangId = 0x0409;
 std::string g_SystemDir;
 std::string g_CurrentDir;
+std::mutex g_LogLock;
+std::vector<std::string> g_Calls;
 
 // The Windows rule for both directory calls: copy only when the text and its NUL fit.
 DWORD CopyDirectory(const std::string& dir, char* buffer, DWORD size) {
@@ -36,6 +34,34 @@ void Reset() {
         g_CurrentDir.clear();
     }
     CloseAllFiles();
+    ResetServices();
+    ResetModules();
+    ResetDevices();
+    ResetMessageBoxes();
+    ResetHeap();
+    ResetCallLog();
+}
+
+std::vector<std::string> Calls() {
+    std::lock_guard<std::mutex> hold(g_LogLock);
+    return g_Calls;
+}
+
+void LogCall(const std::string& line) {
+    std::lock_guard<std::mutex> hold(g_LogLock);
+    g_Calls.push_back(line);
+}
+
+void ResetCallLog() {
+    std::lock_guard<std::mutex> hold(g_LogLock);
+    g_Calls.clear();
+}
+
+std::string FoldCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return text;
 }
 
 void SetUserDefaultLangID(LANGID id) {
