@@ -5,7 +5,8 @@ with --entry, at that exported routine, in the section --entry-section names),
 imports only from the allowed modules, the required sections present, no
 section both writable and executable, 4 KB section alignment and a valid
 checksum. With --file-version, --product-version and --version-strings the
-version resource must carry those versions and string values."""
+version resource must carry those versions and string values, and with
+--version-language in that language."""
 import argparse
 import sys
 
@@ -120,6 +121,18 @@ def check(path, args):
             if have.get(key) != value:
                 problems.append(f"version resource {key} is {have.get(key)!r}, not {value!r}")
 
+    if args.version_language:
+        wanted = int(args.version_language, 16)
+        infos = [entry for info in getattr(pe, "FileInfo", None) or [] for entry in info]
+        tables = [table.LangID.decode() for entry in infos
+                  for table in getattr(entry, "StringTable", [])]
+        translations = [str(var.entry.get(b"Translation", "")) for entry in infos
+                        for var in getattr(entry, "Var", [])]
+        if not tables or any(int(t[:4], 16) != wanted for t in tables):
+            problems.append(f"version strings in languages {tables}, not {wanted:#06x}")
+        if not translations or any(not t.startswith(f"{wanted:#06x}") for t in translations):
+            problems.append(f"version translation {translations}, not {wanted:#06x}")
+
     for p in problems:
         print(f"{path}: {p}")
     if not problems:
@@ -143,6 +156,8 @@ def main():
     parser.add_argument("--product-version", help="fixed product version")
     parser.add_argument("--routines-in", action="append", metavar="SECTION=NAME,...",
                         help="exported routines that must lie in the section (repeatable)")
+    parser.add_argument("--version-language", metavar="HEX",
+                        help="language id of the version strings and translation, e.g. 0x0C0A")
     parser.add_argument("--version-strings", nargs="*", metavar="KEY=VALUE",
                         help="string values the version resource must carry")
     args = parser.parse_args()
