@@ -36,7 +36,7 @@ ZEL_PAGEABLE bool ReadValue(HANDLE key, const WCHAR* name, CalibrationValue* val
     RtlInitUnicodeString(&valueName, name);
     const ULONG size = valueName.MaximumLength + kQuerySlack;
     auto* info = static_cast<PKEY_VALUE_FULL_INFORMATION>(
-        ExAllocatePoolWithTag(NonPagedPool, size, kRegistryPoolTag));
+        ExAllocatePoolWithTag(NonPagedPoolNx, size, kRegistryPoolTag));
     if (!info)
         return false;
 
@@ -67,7 +67,8 @@ ZEL_PAGEABLE __attribute__((noinline)) void ReadCalibrationStore(GameDeviceExten
     UNICODE_STRING path;
     RtlInitUnicodeString(&path, kCalibrationKey);
     OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE, NULL, NULL);
+    InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL,
+                               NULL);
     HANDLE key = NULL;
     if (NT_SUCCESS(ZwOpenKey(&key, KEY_READ, &attributes))) {
         for (ULONG i = 0; i < 4; ++i) {

@@ -2,11 +2,17 @@
 // one follow-up step of the bridge's commands per read.
 #include "bridge_exchange.h"
 
+// A start that failed before the enumerator answered still marks the device
+// started; without its port functions a poll would call through null pointers.
+static bool HasPortFunctions(const GameDeviceExtension* ext) {
+    return ext->ReadAccessor && ext->WriteAccessor && ext->AcquirePort && ext->ReleasePort;
+}
+
 NTSTATUS ReadReport(PDEVICE_OBJECT device, PIRP irp) {
     GameDeviceExtension* ext = GetGameExtension(device);
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
     NTSTATUS status;
-    if (!LoadShared(ext->Started)) {
+    if (!LoadShared(ext->Started) || !HasPortFunctions(ext)) {
         status = STATUS_DEVICE_NOT_READY;
     } else if (sp->Parameters.DeviceIoControl.OutputBufferLength < kReportBytes) {
         status = STATUS_BUFFER_TOO_SMALL;

@@ -264,7 +264,8 @@ class RegistryModelTest : public KernelTest {
         UNICODE_STRING name;
         RtlInitUnicodeString(&name, path.c_str());
         OBJECT_ATTRIBUTES attributes;
-        InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, NULL, NULL);
+        InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+                                   NULL, NULL);
         HANDLE key = NULL;
         status = ZwOpenKey(&key, KEY_READ, &attributes);
         return key;

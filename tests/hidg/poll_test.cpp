@@ -18,9 +18,18 @@ struct ScaleCase {
 
 TEST(CounterScale, MicrosecondsPerTickInSixteenDotSixteen) {
     const ScaleCase cases[] = {
-        {1000000, 65536}, {3579545, 18308}, {10000000, 6553},
-        {14318180, 4577}, {10001, 6552944}, {0x100000005ULL, 15},
-        {10000, 0},       {1, 0},           {0, 0},
+        {1000000, 65536},
+        {3579545, 18308},
+        {10000000, 6553},
+        {14318180, 4577},
+        {10001, 6552944},
+        {0x100000005ULL, 15},
+        {10000, 0},
+        {1, 0},
+        {0, 0},
+        // The fastest counter a tick of 1/65536 us can still express.
+        {65536000000ULL, 1},
+        {65536000001ULL, 0},
     };
     for (const auto& c : cases) {
         LARGE_INTEGER f;
@@ -75,6 +84,31 @@ TEST_F(AnalogPollTest, LinesAreEvaluatedFromThreeDownToZero) {
     EXPECT_EQ(p.status, STATUS_SUCCESS);
     EXPECT_EQ(p.values[2], 9u + 13u);
     EXPECT_EQ(ext.SpreadLimit, 16u);
+}
+
+TEST_F(AnalogPollTest, BracketExactlyAsWideAsTheLimitIsAccepted) {
+    // Line 2 falls after read 19; a stall of s us after that read closes the
+    // bracket at t = 20 + s - 1 - 1: [18, 20 + s], 2 + s wide.
+    struct Case {
+        uint64_t stallUs;
+        NTSTATUS status;
+        ULONG value;
+    };
+    const Case cases[] = {
+        {6, STATUS_SUCCESS, 9u + 13u}, // 8 wide, the limit: midpoint
+        {7, STATUS_TIMEOUT, 18u},      // 9 wide: the lower end
+    };
+    for (const auto& c : cases) {
+        port = sim::GamePort{};
+        ext.SpreadLimit = 8;
+        port.SetPulseUs(2, 20.5);
+        port.stallAfterRead = 19;
+        port.stallPs = c.stallUs * km::kPsPerUs;
+        auto p = RunAnalogPoll(0x04);
+        EXPECT_EQ(p.status, c.status) << c.stallUs;
+        EXPECT_EQ(p.values[2], c.value) << c.stallUs;
+        EXPECT_EQ(ext.SpreadLimit, 8u) << c.stallUs; // 2 x 8 is no tightening
+    }
 }
 
 TEST_F(AnalogPollTest, LineThatNeverFallsRunsTheLoopToTheLimit) {

@@ -141,13 +141,21 @@ TEST_F(StartTest, SharedLinesFailTheSecondStartAndUnlinkIt) {
 }
 
 TEST_F(StartTest, ARecordThatIsNotStartedIsNoSibling) {
-    GamePort* port = NewPort();
-    AddJoystick(port, 2, 0); // added, never started
-    Joystick& second = AddJoystick(port, 2, 0);
-    second.child->SetOem(1, 0, 0, XCode(4) | YCode(2), 0);
-    EXPECT_EQ(Start(second), STATUS_SUCCESS);
-    EXPECT_EQ(second.ext->UseSecondOemSet, 0);
-    EXPECT_EQ(second.ext->AxisMask, 0x03);
+    // Both records stay in the device list; only a started one is a sibling.
+    for (bool stopped : {false, true}) {
+        GamePort* port = NewPort();
+        Joystick& first = AddJoystick(port, 2, 0);
+        if (stopped) {
+            ASSERT_EQ(Start(first), STATUS_SUCCESS);
+            ASSERT_EQ(SendPnp(first, IRP_MN_STOP_DEVICE), STATUS_SUCCESS);
+        }
+        ASSERT_EQ(first.ext->InDeviceList, 1);
+        Joystick& second = AddJoystick(port, 2, 0);
+        second.child->SetOem(1, 0, 0, XCode(4) | YCode(2), 0);
+        EXPECT_EQ(Start(second), STATUS_SUCCESS) << "stopped " << stopped;
+        EXPECT_EQ(second.ext->UseSecondOemSet, 0) << "stopped " << stopped;
+        EXPECT_EQ(second.ext->AxisMask, 0x03) << "stopped " << stopped;
+    }
 }
 
 TEST_F(StartTest, SecondSetKeptWithoutASiblingSkipsTheOverlapCheck) {
@@ -215,6 +223,43 @@ TEST_F(StartTest, LowerDriversFailingTheStartSkipStartDevice) {
     EXPECT_EQ(j.ext->Started, 1);
     EXPECT_EQ(j.child->parameterRequests, 0);
     EXPECT_EQ(j.ext->InDeviceList, 1);
+}
+
+// A start that failed before the port parameters arrived leaves the device
+// marked started but without port functions: a read must refuse, not call them.
+TEST_F(StartTest, ReadAfterAStartWithoutPortFunctionsIsNotReady) {
+    struct Case {
+        const char* name;
+        NTSTATUS lowerStart;
+        EnumeratorAnswer parameters;
+    };
+    const Case cases[] = {
+        {"lower drivers refused the start", STATUS_UNSUCCESSFUL, EnumeratorAnswer::AtOnce},
+        {"port parameters failed", STATUS_SUCCESS, EnumeratorAnswer::Fail},
+    };
+    for (const auto& c : cases) {
+        GamePort* port = NewPort();
+        Joystick& j = AddJoystick(port, 2, 0);
+        j.child->startStatus = c.lowerStart;
+        j.child->parametersAnswer = c.parameters;
+        EXPECT_FALSE(NT_SUCCESS(Start(j))) << c.name;
+        ASSERT_EQ(j.ext->Started, 1) << c.name;
+        for (KIRQL irql : {KIRQL(PASSIVE_LEVEL), KIRQL(DISPATCH_LEVEL)}) {
+            std::vector<UCHAR> buffer(kReportBytes + 8, 0xEE);
+            sim::hid::InternalRequest request;
+            request.code = IOCTL_HID_READ_REPORT;
+            request.buffer = buffer.data();
+            request.outputLength = kReportBytes;
+            sim::hid::InternalCall* call = nullptr;
+            km::AtIrql(irql, [&] { call = sim::hid::StartInternal(j.fdo, request); });
+            const sim::hid::RequestResult r = sim::hid::FinishInternal(call);
+            EXPECT_EQ(r.status, STATUS_DEVICE_NOT_READY) << c.name;
+            EXPECT_EQ(r.information, 0u) << c.name;
+            for (UCHAR b : buffer)
+                EXPECT_EQ(b, 0xEE) << c.name;
+        }
+        EXPECT_EQ(port->writes + port->reads + port->acquires, 0u) << c.name;
+    }
 }
 
 TEST_F(StartTest, RestartReleasesTheEarlierBridgeReference) {

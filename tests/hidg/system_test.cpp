@@ -91,13 +91,17 @@ TEST_F(SystemTest, FromDriverEntryToCalibratedReportsWithBridgeData) {
     EXPECT_TRUE(km::TakeFaults().empty());
 }
 
-TEST_F(SystemTest, CounterOfTenKilohertzIsRefused) {
+TEST_F(SystemTest, CounterTooSlowOrTooFastIsRefused) {
     struct Case {
         uint64_t hz;
         NTSTATUS status;
         bool registered;
     };
-    const Case cases[] = {{10000, STATUS_UNSUCCESSFUL, false}, {10001, STATUS_SUCCESS, true}};
+    // Too slow to time a line, or so fast that a tick rounds to 0 us.
+    const Case cases[] = {{10000, STATUS_UNSUCCESSFUL, false},
+                          {10001, STATUS_SUCCESS, true},
+                          {65536000000ULL, STATUS_SUCCESS, true},
+                          {65536000001ULL, STATUS_UNSUCCESSFUL, false}};
     for (const auto& c : cases) {
         Scenario s = TwoAxisStick();
         s.counterHz = c.hz;

@@ -62,17 +62,34 @@ const RuleCase kRules[] = {
      "already holds"},
     {"pool freed twice",
      [] {
-         void* p = ExAllocatePoolWithTag(NonPagedPool, 8, km::Tag("Test"));
+         void* p = ExAllocatePoolWithTag(NonPagedPoolNx, 8, km::Tag("Test"));
          ExFreePoolWithTag(p, km::Tag("Test"));
          ExFreePoolWithTag(p, km::Tag("Test"));
      },
      "double free"},
     {"pool freed with another tag",
      [] {
-         void* p = ExAllocatePoolWithTag(NonPagedPool, 8, km::Tag("Test"));
+         void* p = ExAllocatePoolWithTag(NonPagedPoolNx, 8, km::Tag("Test"));
          ExFreePoolWithTag(p, km::Tag("Oops"));
      },
      "for a block tagged Test"},
+    {"executable pool",
+     [] {
+         void* p = ExAllocatePoolWithTag(NonPagedPool, 8, km::Tag("Test"));
+         ExFreePoolWithTag(p, km::Tag("Test"));
+     },
+     "executable non-paged pool"},
+    {"registry key opened as a handle of the calling process",
+     [] {
+         UNICODE_STRING name;
+         RtlInitUnicodeString(&name, u"\\Registry\\Machine\\Software");
+         OBJECT_ATTRIBUTES attributes;
+         InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, NULL, NULL);
+         HANDLE key = NULL;
+         if (NT_SUCCESS(ZwOpenKey(&key, KEY_READ, &attributes)))
+             ZwClose(key);
+     },
+     "without OBJ_KERNEL_HANDLE"},
     {"list entry unlinked twice",
      [] {
          LIST_ENTRY head, a, b;
@@ -97,7 +114,7 @@ TEST(KernelModelRules, EachBrokenRuleIsAFault) {
 }
 
 TEST(KernelModelRules, LeakedPoolIsReported) {
-    void* p = ExAllocatePoolWithTag(NonPagedPool, 24, km::Tag("Leak"));
+    void* p = ExAllocatePoolWithTag(NonPagedPoolNx, 24, km::Tag("Leak"));
     auto blocks = km::PoolOutstanding();
     ASSERT_EQ(blocks.size(), 1u);
     EXPECT_EQ(blocks[0].size, 24u);
@@ -109,8 +126,8 @@ TEST(KernelModelRules, LeakedPoolIsReported) {
 
 TEST(KernelModelRules, PoolFailureCanBeInjected) {
     km::SetPoolFailure([](ULONG tag, size_t) { return tag == km::Tag("Fail"); });
-    EXPECT_EQ(ExAllocatePoolWithTag(NonPagedPool, 8, km::Tag("Fail")), nullptr);
-    void* p = ExAllocatePoolWithTag(NonPagedPool, 8, km::Tag("Good"));
+    EXPECT_EQ(ExAllocatePoolWithTag(NonPagedPoolNx, 8, km::Tag("Fail")), nullptr);
+    void* p = ExAllocatePoolWithTag(NonPagedPoolNx, 8, km::Tag("Good"));
     EXPECT_NE(p, nullptr);
     ExFreePoolWithTag(p, km::Tag("Good"));
 }

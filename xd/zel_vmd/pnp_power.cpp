@@ -67,7 +67,7 @@ ZEL_PAGEABLE NTSTATUS QueryId(PDEVICE_OBJECT device, PIRP irp) {
     if (type != BusQueryDeviceID && type != BusQueryHardwareIDs)
         return CompleteHere(irp, irp->IoStatus.Status);
     // The requester owns the buffer once the request is completed.
-    PVOID reply = ExAllocatePoolWithTag(NonPagedPool, kIdReplyBytes, kIdReplyTag);
+    PVOID reply = ExAllocatePoolWithTag(NonPagedPoolNx, kIdReplyBytes, kIdReplyTag);
     if (!reply)
         return CompleteHere(irp, STATUS_INSUFFICIENT_RESOURCES);
     RtlCopyMemory(reply, IdReply, kIdReplyBytes);

@@ -57,6 +57,7 @@ struct PoolBlock {
     void* address;
     size_t size;
     ULONG tag;
+    POOL_TYPE type;
 };
 std::vector<PoolBlock> PoolOutstanding();
 uint64_t PoolAllocations(ULONG tag); // allocations ever made with this tag

@@ -12,6 +12,7 @@ namespace {
 struct BlockInfo {
     size_t size;
     ULONG tag;
+    POOL_TYPE type;
 };
 std::mutex g_poolLock;
 std::map<void*, BlockInfo> g_blocks;
@@ -32,7 +33,7 @@ std::vector<PoolBlock> PoolOutstanding() {
     std::lock_guard<std::mutex> guard(g_poolLock);
     std::vector<PoolBlock> out;
     for (auto& [address, info] : g_blocks)
-        out.push_back({address, info.size, info.tag});
+        out.push_back({address, info.size, info.tag, info.type});
     return out;
 }
 
@@ -63,13 +64,16 @@ extern "C" {
 PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag) {
     if (PoolType == PagedPool && KeGetCurrentIrql() > APC_LEVEL)
         km::Fault("paged pool allocated at DISPATCH_LEVEL");
+    // With memory integrity on, 64-bit Windows keeps data out of executable pool.
+    if (PoolType == NonPagedPool)
+        km::Fault("executable non-paged pool allocated (data belongs in NonPagedPoolNx)");
     std::lock_guard<std::mutex> guard(km::g_poolLock);
     if (km::g_failure && km::g_failure(Tag, NumberOfBytes))
         return nullptr;
     void* block = std::malloc(NumberOfBytes ? NumberOfBytes : 1);
     // Fresh pool is not zeroed: a pattern shows reads of bytes never written.
     std::memset(block, 0xCD, NumberOfBytes);
-    km::g_blocks[block] = {NumberOfBytes, Tag};
+    km::g_blocks[block] = {NumberOfBytes, Tag, PoolType};
     ++km::g_allocationsByTag[Tag];
     return block;
 }

@@ -141,6 +141,10 @@ NTSTATUS ZwOpenKey(PHANDLE KeyHandle, ACCESS_MASK, POBJECT_ATTRIBUTES ObjectAttr
     }
     if (ObjectAttributes->Length != sizeof(OBJECT_ATTRIBUTES) || !ObjectAttributes->ObjectName)
         return STATUS_INVALID_PARAMETER;
+    // Kernel code runs in whatever process sent the request: a handle without
+    // OBJ_KERNEL_HANDLE goes into that process's table, where it can use or close it.
+    if (!(ObjectAttributes->Attributes & OBJ_KERNEL_HANDLE))
+        km::Fault("ZwOpenKey without OBJ_KERNEL_HANDLE: a handle in the calling process");
     if (ObjectAttributes->RootDirectory) {
         km::Fault("ZwOpenKey relative to a root directory is not modelled");
         return STATUS_NOT_IMPLEMENTED;
