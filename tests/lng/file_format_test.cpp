@@ -1,6 +1,7 @@
 // How a language file is read: message lines, numbers, texts and their limits, and files
 // that cannot be read.
 #include "lng_fixture.h"
+#include "message_line_cases.h"
 
 #include <atomic>
 #include <thread>
@@ -8,19 +9,15 @@
 #include <vector>
 
 namespace zeltest {
-namespace {
 
-struct FormatCase {
-    const char* what;
-    std::string file;
-    WORD number;
-    std::string text; // what the caller gets (empty: nothing found, or an empty text)
-    bool found;       // FindMessage's answer
-};
-
-void PrintTo(const FormatCase& c, std::ostream* os) {
+// Found by argument lookup, so it lives beside the record.
+void PrintTo(const MessageLineCase& c, std::ostream* os) {
     *os << c.what;
 }
+
+namespace {
+
+using FormatCase = MessageLineCase;
 
 class FileFormat : public LngTest, public ::testing::WithParamInterface<FormatCase> {};
 
@@ -35,43 +32,7 @@ TEST_P(FileFormat, TextOfTheWantedNumber) {
         << c.what;
 }
 
-using namespace std::string_literals;
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, FileFormat,
-    ::testing::Values(
-        FormatCase{"LF line ends", "#1=one\n#2=two\n", 2, "two", true},
-        FormatCase{"CR LF line ends", "#1=one\r\n#2=two\r\n", 1, "one", true},
-        FormatCase{"CR LF, last line", "#1=one\r\n#2=two\r\n", 2, "two", true},
-        FormatCase{"no line end after the last line", "#1=one\n#2=two", 2, "two", true},
-        FormatCase{"comments and empty lines", "// messages\n\n;x\n#10=ten\n", 10, "ten", true},
-        FormatCase{"backslash n becomes a line feed", "#3=a\\nb\\n\n", 3, "a\nb\n", true},
-        FormatCase{"pairs taken left to right", "#3=x\\\\ny\n", 3, "x\\\ny", true},
-        FormatCase{"other backslashes stay", "#3=a\\tb\\\n", 3, "a\\tb\\", true},
-        FormatCase{"a second = belongs to the text", "#4=a=b=\n", 4, "a=b=", true},
-        FormatCase{"# after a space is no message line", " #5=wrong\n#5=right\n", 5, "right", true},
-        FormatCase{"# after a space only", " #5=wrong\n", 5, "", false},
-        FormatCase{"spaces between # and the digits", "#  6=six\n", 6, "six", true},
-        FormatCase{"number plus 65536", "#65543=seven\n", 7, "seven", true},
-        FormatCase{"number plus 2 x 65536", "#131079=seven\n", 7, "seven", true},
-        FormatCase{"a sign, as the C library reads it", "#-65535=one\n", 1, "one", true},
-        FormatCase{"first of two equal numbers", "#8=first\n#8=second\n", 8, "first", true},
-        FormatCase{"empty text", "#9=\n#9=later\n", 9, "", true},
-        FormatCase{"spaces in a text are kept", "#11=  two  \n", 11, "  two  ", true},
-        FormatCase{"single-byte text passes unchanged",
-                   "#12=Gr\xFC\xDF"
-                   "e \x80\n",
-                   12,
-                   "Gr\xFC\xDF"
-                   "e \x80",
-                   true},
-        FormatCase{"a NUL byte ends the text, zeros follow", "#12=ab\0cd\n"s, 12, "ab", true},
-        // A number that no line carries: no other message's text comes back.
-        FormatCase{"unknown number", "#1=one\n#2=two\n", 3, "", false},
-        FormatCase{"unknown number, last line without =", "#1=one\n#2 two\n", 2, "", false},
-        FormatCase{"# directly followed by =", "#=zero\n", 0, "", false},
-        FormatCase{"no digits", "#x1=x\n", 1, "", false},
-        FormatCase{"file without message lines", "// nothing\n", 1, "", false}));
+INSTANTIATE_TEST_SUITE_P(Lines, FileFormat, ::testing::ValuesIn(kMessageLineCases));
 
 // Texts around the 1023 characters the buffer holds with its NUL.
 struct LengthCase {
@@ -135,8 +96,25 @@ TEST_F(LngTest, AFileChangedBetweenCallsIsReadAfresh) {
     EXPECT_EQ(Call(TraduceGlobal, 1), Padded("after"));
 }
 
+// The lookup holds the file open without sharing: while another handle has it open for
+// reading, whether that handle shares reading or not, the caller gets the no-file result.
+TEST_F(LngTest, AFileHeldOpenByAnotherHandleGivesZeros) {
+    const std::string path = systemDir + "/zel_english.h";
+    Write(path, "#1=one\n");
+    for (DWORD share : {DWORD(0), DWORD(FILE_SHARE_READ)}) {
+        HANDLE holder =
+            CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(Call(TraduceGlobal, 1), Padded("")) << "share " << share;
+        CloseHandle(holder);
+    }
+    EXPECT_EQ(Call(TraduceGlobal, 1), Padded("one"));
+}
+
 // The library keeps nothing between calls, so threads asking at once each get their own
-// message (run under ThreadSanitizer too).
+// message (run under ThreadSanitizer too). Two lookups of one file at the same moment
+// keep each other out (the file is not shared), which gives the no-file result: an empty
+// text, never another message.
 TEST_F(LngTest, CallsFromSeveralThreadsDoNotMix) {
     std::string file;
     for (int n = 1; n <= 200; ++n)
@@ -144,21 +122,24 @@ TEST_F(LngTest, CallsFromSeveralThreadsDoNotMix) {
     Write(systemDir + "/zel_english.h", file);
     Write(currentDir + "/english.h", file);
 
-    std::atomic<int> wrong{0};
+    std::atomic<int> wrong{0}, right{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
-        threads.emplace_back([t, &wrong] {
+        threads.emplace_back([t, &wrong, &right] {
             for (int i = 0; i < 50; ++i) {
                 WORD number = WORD(1 + (t * 53 + i * 7) % 200);
                 char text[kText];
                 (t % 2 ? TraduceLocal : TraduceGlobal)(number, text);
-                if (std::string(text) != "message " + std::to_string(number))
+                if (std::string(text) == "message " + std::to_string(number))
+                    ++right;
+                else if (text[0] != '\0')
                     ++wrong;
             }
         });
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(wrong.load(), 0);
+    EXPECT_GT(right.load(), 0);
 }
 
 } // namespace

@@ -165,10 +165,27 @@ INSTANTIATE_TEST_SUITE_P(Limits, DirectoryLength,
                                            LengthCase{false, 1012, true},
                                            LengthCase{false, 1013, false}));
 
-TEST_F(LngTest, SystemDirectoryCallFailingMeansNoFile) {
-    Write(systemDir + "/zel_english.h", "#1=found\n");
-    um::SetSystemDirectory("");
-    EXPECT_EQ(Call(TraduceGlobal, 1), Padded(""));
+// A directory call that fails (returns 0) means no file: no path is built on the empty
+// buffer, so nothing at the root of the drive is ever probed. The bare name of the local
+// scope is probed first, where the platform resolves it, before the directory is asked for.
+TEST_F(LngTest, DirectoryCallFailingMeansNoFileAndNoProbeAtTheRoot) {
+    struct Case {
+        bool global;
+        std::vector<std::string> opened;
+    };
+    const Case cases[] = {{true, {}}, {false, {"english.h"}}};
+    for (const auto& c : cases) {
+        um::Reset();
+        Write(systemDir + "/zel_english.h", "#1=found\n");
+        Write(currentDir + "/english.h", "#1=found\n");
+        um::SetSystemDirectory(c.global ? "" : systemDir);
+        um::SetCurrentDirectory(currentDir);
+        // The bare name still resolves against the current directory; only the call fails.
+        um::SetCurrentDirectoryCallFails(!c.global);
+        const std::string got = Call(c.global ? TraduceGlobal : TraduceLocal, 1);
+        EXPECT_EQ(got, Padded("")) << (c.global ? "global" : "local");
+        EXPECT_EQ(um::OpenedPaths(), c.opened) << (c.global ? "global" : "local");
+    }
 }
 
 } // namespace

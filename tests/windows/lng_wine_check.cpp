@@ -1,9 +1,17 @@
 // Run under Wine: loads the installed zel_lng.dll as the service does, finds both exports by
-// name and by ordinal, and checks the texts of messages 13 and 14 for the user's language.
+// name and by ordinal, and checks the real DLL's texts.
 //   lng_wine_check.exe LANGUAGE LANGID EMPTY_DIR
-// LANGUAGE is the file the user's language must pick (german, ...), LANGID the id that
-// LC_ALL must have given, EMPTY_DIR a directory without language files. The current
-// directory holds the bare language files; the system directory the "zel_" ones.
+//       messages 13 and 14 for the user's language: LANGUAGE is the file the user's language
+//       must pick (german, ...), LANGID the id that LC_ALL must have given, EMPTY_DIR a
+//       directory without language files. The current directory holds the bare language
+//       files; the system directory the "zel_" ones.
+//   lng_wine_check.exe lines LANGUAGE DIR
+//       for a user whose language picks LANGUAGE (not english): every case of the host
+//       tests' table of language-file lines, each written to DIR as the only file,
+//       "english.h" (so TraduceLocal falls back to English), a file held open by another
+//       handle, and TraduceGlobal falling back to "zel_english.h" while the user's file is
+//       moved aside.
+#include "message_line_cases.h"
 #include "wine_check.h"
 
 #include <windows.h>
@@ -72,24 +80,82 @@ void CheckTranslation(TraduceProc translate, const char* name, WORD number, cons
         std::printf("    in %s(%u)\n", name, unsigned(number));
 }
 
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+const Expected* TextsOf(const char* language) {
+    for (const auto& e : kTexts)
+        if (std::strcmp(e.language, language) == 0)
+            return &e;
+    return nullptr;
+}
+
+// The table of lines, the sharing of the file and both exports' English fallback.
+int CheckLines(HMODULE library, const char* language, const char* dir) {
+    auto global = reinterpret_cast<TraduceProc>(GetProcAddress(library, "TraduceGlobal"));
+    auto local = reinterpret_cast<TraduceProc>(GetProcAddress(library, "TraduceLocal"));
+    if (!CHECK(global != nullptr && local != nullptr))
+        return WINE_CHECK_RESULT();
+    CreateDirectoryA(dir, nullptr);
+    if (!CHECK(SetCurrentDirectoryA(dir)))
+        return WINE_CHECK_RESULT();
+    const std::string file = std::string(dir) + "\\english.h";
+    for (const zeltest::MessageLineCase& c : zeltest::kMessageLineCases) {
+        std::printf("%s\n", c.what);
+        if (!CHECK(WriteFileBytes(file, c.file)))
+            break;
+        CheckTranslation(local, "TraduceLocal", c.number, c.text.c_str());
+    }
+
+    // Another handle on the file, even one that shares reading, keeps the lookup out.
+    CHECK(WriteFileBytes(file, "#1=one\n"));
+    HANDLE holder = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    CHECK(holder != INVALID_HANDLE_VALUE);
+    CheckTranslation(local, "TraduceLocal", 1, ""); // held open by another handle
+    CloseHandle(holder);
+    CheckTranslation(local, "TraduceLocal", 1, "one");
+    DeleteFileA(file.c_str());
+    CheckTranslation(local, "TraduceLocal", 1, ""); // no file at all
+
+    // The system directory without the user's file: the English one answers.
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    const std::string chosen = std::string(system) + "\\zel_" + language + ".h";
+    const std::string aside = chosen + ".aside";
+    const Expected* english = TextsOf("english");
+    const Expected* own = TextsOf(language);
+    if (CHECK(own != nullptr && own != english)) {
+        CheckTranslation(global, "TraduceGlobal", 13, own->text13);
+        if (CHECK(MoveFileA(chosen.c_str(), aside.c_str()))) {
+            CheckTranslation(global, "TraduceGlobal", 13, english->text13);
+            CHECK(MoveFileA(aside.c_str(), chosen.c_str()));
+        }
+    }
+    return WINE_CHECK_RESULT();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::printf("usage: lng_wine_check LANGUAGE LANGID EMPTY_DIR\n");
+        std::printf("usage: lng_wine_check LANGUAGE LANGID EMPTY_DIR\n"
+                    "       lng_wine_check lines LANGUAGE DIR\n");
         return 2;
     }
-    const Expected* expected = nullptr;
-    for (const auto& e : kTexts)
-        if (std::strcmp(e.language, argv[1]) == 0)
-            expected = &e;
+    const bool lines = std::strcmp(argv[1], "lines") == 0;
+    const Expected* expected = TextsOf(lines ? argv[2] : argv[1]);
     if (expected == nullptr) {
-        std::printf("unknown language %s\n", argv[1]);
+        std::printf("unknown language %s\n", lines ? argv[2] : argv[1]);
         return 2;
     }
-    // LC_ALL gives the user's language id.
-    const LANGID wanted = LANGID(std::strtoul(argv[2], nullptr, 0));
-    if (!CHECK_EQ(GetUserDefaultLangID(), wanted))
+    // LC_ALL gives the user's language id (the lines check takes the user's language as it is).
+    if (!lines && !CHECK_EQ(GetUserDefaultLangID(), LANGID(std::strtoul(argv[2], nullptr, 0))))
         return WINE_CHECK_RESULT();
 
     HMODULE library = LoadLibraryA("zel_lng.dll");
@@ -105,6 +171,11 @@ int main(int argc, char** argv) {
     CharLowerA(loaded);
     CharLowerA(&expectedPath[0]);
     CHECK_STREQ(loaded, expectedPath.c_str());
+    if (lines) {
+        const int result = CheckLines(library, argv[2], argv[3]);
+        FreeLibrary(library);
+        return result;
+    }
 
     auto global = reinterpret_cast<TraduceProc>(GetProcAddress(library, "TraduceGlobal"));
     auto local = reinterpret_cast<TraduceProc>(GetProcAddress(library, "TraduceLocal"));
@@ -134,6 +205,6 @@ int main(int argc, char** argv) {
 
     FreeLibrary(library);
     if (winecheck::Failures() == 0)
-        std::printf("ok: %s for 0x%04X\n", expected->language, wanted);
+        std::printf("ok: %s for 0x%04X\n", expected->language, unsigned(GetUserDefaultLangID()));
     return WINE_CHECK_RESULT();
 }

@@ -46,6 +46,7 @@ typedef INT_PTR (*FARPROC)();
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x00000001u
 #define FILE_SHARE_WRITE 0x00000002u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define OPEN_EXISTING 3u
 #define MAX_PATH 260
 
@@ -63,10 +64,14 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 
 // ---- Files -----------------------------------------------------------------------------
-// Opens an existing file for reading (the only use the product makes of files; like Windows,
-// a directory cannot be opened this way), or a device of the model by its "\\.\" path.
+// Opens an existing file for reading (the only use the product makes of files), or a device of
+// the model by its "\\.\" path. Like Windows, a directory cannot be opened this way, and an
+// open fails while another handle to the same file refuses to share reading with it (or it
+// refuses to share with that handle).
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
+// Reads up to `size` bytes; at the end of the file it succeeds with 0 bytes read.
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, DWORD* read, LPVOID overlapped);
 BOOL CloseHandle(HANDLE handle);
 
 // ---- Devices --------------------------------------------------------------------------

@@ -27,9 +27,14 @@ void SetUserDefaultLangID(LANGID id);
 // call fail (return 0).
 void SetSystemDirectory(const std::string& dir);
 void SetCurrentDirectory(const std::string& dir);
+// Makes GetCurrentDirectoryA fail (return 0) while relative paths still resolve against
+// the current directory, as when the process's own record of it cannot be read.
+void SetCurrentDirectoryCallFails(bool fails);
 
 // Handles from CreateFileA not yet closed.
 int OpenHandleCount();
+// Every path handed to CreateFileA since the last Reset, in order.
+std::vector<std::string> OpenedPaths();
 
 // ---- Call log ---------------------------------------------------------------------------
 // One line per modelled call of the service's kinds, in the order made: "SetServiceStatus 4"

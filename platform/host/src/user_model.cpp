@@ -13,6 +13,7 @@ std::string g_SystemDir;
 std::string g_CurrentDir;
 std::mutex g_LogLock;
 std::vector<std::string> g_Calls;
+bool g_CurrentDirCallFails = false;
 
 // The Windows rule for both directory calls: copy only when the text and its NUL fit.
 DWORD CopyDirectory(const std::string& dir, char* buffer, DWORD size) {
@@ -32,6 +33,7 @@ void Reset() {
         g_LangId = 0x0409;
         g_SystemDir.clear();
         g_CurrentDir.clear();
+        g_CurrentDirCallFails = false;
     }
     CloseAllFiles();
     ResetServices();
@@ -78,6 +80,11 @@ void SetCurrentDirectory(const std::string& dir) {
     std::lock_guard<std::mutex> hold(g_Lock);
     g_CurrentDir = dir;
 }
+
+void SetCurrentDirectoryCallFails(bool fails) {
+    std::lock_guard<std::mutex> hold(g_Lock);
+    g_CurrentDirCallFails = fails;
+}
 } // namespace um
 
 LANGID GetUserDefaultLangID() {
@@ -92,6 +99,8 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
 
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
     std::lock_guard<std::mutex> hold(g_Lock);
+    if (g_CurrentDirCallFails)
+        return 0;
     return CopyDirectory(g_CurrentDir, buffer, size);
 }
 
