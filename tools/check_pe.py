@@ -1,13 +1,20 @@
 #!/usr/bin/env python3
-"""Checks a kernel driver image (.sys) as the loader and memory integrity see it:
-PE32+ for x86-64, native subsystem, an entry point inside executable code (and,
-with --entry, at that exported routine, in the section --entry-section names),
-imports only from the allowed modules, the required sections present, no
-section both writable and executable, 4 KB section alignment and a valid
-checksum. With --file-version, --product-version and --version-strings the
-version resource must carry those versions and string values, and with
---version-language in that language."""
+"""Checks a kernel driver image (.sys) as the loader, memory integrity and signing tools
+see it: PE32+ for x86-64, native subsystem, an entry point inside executable code (and,
+with --entry, at that routine of the link map, in the section --entry-section names),
+imports only from the allowed modules, the required sections present, no section both
+writable and executable, 4 KB section alignment and a valid checksum. A native image must
+also be no DLL, export nothing, carry no symbol table, have its INIT section discardable,
+its constant data sections read-only, and unwind data (.pdata/.xdata) that covers the
+entry point and every routine the checks name. --routines-in places routines by the link
+map (--map, by default the image's path with ".map" added). With --file-version,
+--product-version and --version-strings the version resource must carry those versions and
+string values, and with --version-language in that language. --subsystem
+names another subsystem for user-mode programs and DLLs."""
 import argparse
+import os
+import re
+import struct
 import sys
 
 import pefile
@@ -18,6 +25,12 @@ SUBSYSTEMS = {"native": IMAGE_SUBSYSTEM_NATIVE, "windows": 2, "console": 3}
 SCN_EXECUTE = 0x20000000
 SCN_WRITE = 0x80000000
 SCN_CODE = 0x00000020
+SCN_DISCARDABLE = 0x02000000
+IMAGE_FILE_DLL = 0x2000
+IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+# Sections that hold only constants once the image is loaded.
+CONSTANT_SECTIONS = {".rdata", ".pdata", ".xdata", ".rsrc", ".reloc", ".edata"}
+MAP_SYMBOL = re.compile(r"^\s+0x([0-9a-fA-F]+)\s+([^\s.=][^=]*?)\s*$")
 
 
 def section_name(section):
@@ -29,6 +42,26 @@ def section_at(pe, rva):
         if s.VirtualAddress <= rva < s.VirtualAddress + max(s.Misc_VirtualSize, s.SizeOfRawData):
             return s
     return None
+
+
+def map_routines(path):
+    """Routine name (demangled, without its parameters) -> address, from a GNU ld map."""
+    routines = {}
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            m = MAP_SYMBOL.match(line)
+            if m:
+                routines.setdefault(m.group(2).split("(")[0], int(m.group(1), 16))
+    return routines
+
+
+def unwind_ranges(pe):
+    """The [begin, end) RVAs of every function the exception directory describes."""
+    directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[3]
+    if not directory.Size:
+        return []
+    data = pe.get_data(directory.VirtualAddress, directory.Size)
+    return [(b, e) for b, e, _ in struct.iter_unpack("<III", data[:len(data) // 12 * 12])]
 
 
 def version_strings(pe):
@@ -61,28 +94,34 @@ def check(path, args):
         problems.append(f"entry point {entry:#x} lies in no section")
     elif not entry_section.Characteristics & SCN_EXECUTE:
         problems.append(f"entry point lies in non-executable section {section_name(entry_section)}")
-    if args.entry:
-        exports = {}
-        if hasattr(pe, "DIRECTORY_ENTRY_EXPORT"):
-            exports = {s.name.decode(): s.address for s in pe.DIRECTORY_ENTRY_EXPORT.symbols if s.name}
-        if args.entry not in exports:
-            problems.append(f"{args.entry} is not exported, so the entry point cannot be matched")
-        elif exports[args.entry] != entry:
-            problems.append(f"entry point {entry:#x} is not {args.entry} ({exports[args.entry]:#x})")
+    routines = {}
+    map_path = args.map or path + ".map"
+    if args.entry or args.routines_in:
+        if os.path.exists(map_path):
+            routines = {name: address - oh.ImageBase
+                        for name, address in map_routines(map_path).items()}
+        else:
+            problems.append(f"no link map {map_path} to find routines in")
+    if args.entry and routines:
+        if args.entry not in routines:
+            problems.append(f"{args.entry} is not in the link map")
+        elif routines[args.entry] != entry:
+            problems.append(f"entry point {entry:#x} is not {args.entry} ({routines[args.entry]:#x})")
     if args.entry_section and entry_section is not None and \
             section_name(entry_section) != args.entry_section:
         problems.append(f"entry point in {section_name(entry_section)}, not {args.entry_section}")
 
-    exports = {}
-    if hasattr(pe, "DIRECTORY_ENTRY_EXPORT"):
-        exports = {s.name.decode(): s.address for s in pe.DIRECTORY_ENTRY_EXPORT.symbols if s.name}
+    checked = {"entry point": entry}
     for placement in args.routines_in or []:
-        wanted, _, routines = placement.partition("=")
-        for routine in (r for r in routines.split(",") if r):
-            if routine not in exports:
-                problems.append(f"{routine} is not exported, so its section cannot be checked")
+        wanted, _, listed = placement.partition("=")
+        for routine in (r for r in listed.split(",") if r):
+            if not routines:
+                break
+            if routine not in routines:
+                problems.append(f"{routine} is not in the link map, so its section cannot be checked")
                 continue
-            where = section_at(pe, exports[routine])
+            checked[routine] = routines[routine]
+            where = section_at(pe, routines[routine])
             if where is None or section_name(where) != wanted:
                 problems.append(f"{routine} lies in {section_name(where) if where else 'no section'}, "
                                 f"not {wanted}")
@@ -100,6 +139,30 @@ def check(path, args):
     for s in pe.sections:
         if s.Characteristics & SCN_WRITE and s.Characteristics & (SCN_EXECUTE | SCN_CODE):
             problems.append(f"section {section_name(s)} is both writable and executable")
+
+    if oh.Subsystem == IMAGE_SUBSYSTEM_NATIVE:
+        if pe.FILE_HEADER.Characteristics & IMAGE_FILE_DLL:
+            problems.append("the DLL flag is set on a driver image")
+        if pe.FILE_HEADER.Characteristics & IMAGE_FILE_RELOCS_STRIPPED:
+            problems.append("relocations stripped: the kernel cannot load it at another address")
+        exported = [(e.name or b"#%d" % e.ordinal).decode()
+                    for e in getattr(getattr(pe, "DIRECTORY_ENTRY_EXPORT", None), "symbols", [])]
+        if exported or oh.DATA_DIRECTORY[0].Size:
+            problems.append(f"exports {len(exported)} symbols ({', '.join(exported[:5])}...)")
+        if pe.FILE_HEADER.PointerToSymbolTable or pe.FILE_HEADER.NumberOfSymbols:
+            problems.append(f"a symbol table of {pe.FILE_HEADER.NumberOfSymbols} entries is left in")
+        for s in pe.sections:
+            name = section_name(s)
+            if name == "INIT" and not s.Characteristics & SCN_DISCARDABLE:
+                problems.append("INIT is not discardable")
+            if name in CONSTANT_SECTIONS and s.Characteristics & SCN_WRITE:
+                problems.append(f"section {name} holds constants but is writable")
+        if not {".pdata", ".xdata"} <= names:
+            problems.append("no unwind data (.pdata and .xdata)")
+        ranges = unwind_ranges(pe)
+        for routine, rva in checked.items():
+            if not any(begin <= rva < end for begin, end in ranges):
+                problems.append(f"no unwind data covers {routine} ({rva:#x})")
 
     fixed = pe.VS_FIXEDFILEINFO[0] if getattr(pe, "VS_FIXEDFILEINFO", None) else None
     for label, wanted, ms, ls in (("file", args.file_version, "FileVersionMS", "FileVersionLS"),
@@ -150,12 +213,14 @@ def main():
                              "console or windows)")
     parser.add_argument("--require-sections", default="",
                         help="comma-separated section names that must exist (e.g. PAGE,INIT)")
-    parser.add_argument("--entry", help="exported routine the entry point must be")
+    parser.add_argument("--entry", help="routine of the link map the entry point must be")
+    parser.add_argument("--map", help="the image's link map (default: IMAGE.map)")
     parser.add_argument("--entry-section", help="section the entry point must lie in")
     parser.add_argument("--file-version", help="fixed file version, e.g. 1.0.1.0")
     parser.add_argument("--product-version", help="fixed product version")
     parser.add_argument("--routines-in", action="append", metavar="SECTION=NAME,...",
-                        help="exported routines that must lie in the section (repeatable)")
+                        help="routines (as the link map names them) that must lie in the "
+                             "section (repeatable)")
     parser.add_argument("--version-language", metavar="HEX",
                         help="language id of the version strings and translation, e.g. 0x0C0A")
     parser.add_argument("--version-strings", nargs="*", metavar="KEY=VALUE",
