@@ -474,7 +474,7 @@ bool BufferedCase(PDRIVER_OBJECT driver, bool shared) {
 // writable in full and freed with the tag they were allocated with.
 bool PoolTagsAndAlignmentCase() {
     const ULONG tag = 0x74436C5A; // "ZlCt"
-    const POOL_TYPE types[] = {NonPagedPool, NonPagedPoolNx, PagedPool};
+    const POOL_TYPE types[] = {NonPagedPoolNx, PagedPool};
     const SIZE_T sizes[] = {1, 16, 27, 100, 4096 + 5};
     for (POOL_TYPE type : types)
         for (SIZE_T size : sizes) {
