@@ -149,8 +149,13 @@ NTSTATUS BusPnp(PDEVICE_OBJECT device, PIRP irp) {
     Extension* ext = Ext(device);
     const UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
     ExAcquireFastMutex(&g_State.Lock);
-    if (minor == IRP_MN_START_DEVICE && g_State.NextInstance == 0)
+    // A bus that starts (installed, or plugged in again) reports the default joystick on
+    // ports with the default line times.
+    if (minor == IRP_MN_START_DEVICE) {
         ReplaceChildren(device->DriverObject, DefaultChildren());
+        for (Port& port : g_State.Ports)
+            SetLines(port, zeltest::kDefaultPulseUs, 0);
+    }
     PDEVICE_OBJECT children[zeltest::kMaxTestChildren];
     const ULONG count = g_State.ChildCount;
     for (ULONG i = 0; i < count; ++i)
