@@ -125,7 +125,8 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
             return (g_Model.controlPending && !g_Model.resultReady) || g_Model.endRequested ||
                    (g_Model.mainReturned && g_Model.stopped);
         });
-        if (!g_Model.controlPending || g_Model.resultReady)
+        // A control that meets a stopped service or an ending process is not handed over.
+        if ((g_Model.mainReturned && g_Model.stopped) || g_Model.endRequested)
             break;
         LPHANDLER_FUNCTION_EX handler = g_Model.handler;
         LPVOID context = g_Model.context;
@@ -139,8 +140,13 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
         g_Model.resultReady = true;
         g_Changed.notify_all();
     }
-    // No control is taken from here on.
+    // No control is taken from here on; one already sent is answered as the manager does.
     g_Model.dispatching = false;
+    if (g_Model.controlPending && !g_Model.resultReady) {
+        g_Model.result = ERROR_SERVICE_NOT_ACTIVE;
+        g_Model.resultReady = true;
+        g_Changed.notify_all();
+    }
     hold.unlock();
     mainThread.join();
     return TRUE;
