@@ -1,10 +1,13 @@
 // Run under Wine, with zel_hidg.sys on the test game-port bus: runs the real zelcal.exe
 // and checks what it stores in the registry, what it prints, and what the real driver
-// reports once it has read the calibration (the test replugs the joystick, since Wine
-// refuses zelcal's restart; zelcal then says to unplug and replug, with exit status 3).
-//   zelcal_wine_check.exe ZELCAL DRIVER_INSTALL
-// The port's lines fall after 300, 600, 900 and 1200 us; X, Y, Z and rudder come from
-// lines 0, 1, 3 and 2.
+// reports once it has read the calibration (the test replugs the joystick through the bus's
+// control device, since Wine refuses zelcal's restart; zelcal then says to unplug and
+// replug, with exit status 3).
+//   zelcal_wine_check.exe ZELCAL       the whole check
+//   zelcal_wine_check.exe lines A B C D
+//       sets the pulse times of the port's lines 0 to 3 (microseconds): the test rig that
+//       zelcal's calibration script runs between its steps
+// X, Y, Z and rudder come from lines 0, 1, 3 and 2.
 #include <windows.h>
 
 #include <aclapi.h>
@@ -18,11 +21,13 @@
 
 #include <sddl.h>
 #include <setupapi.h>
+#include <winioctl.h>
 extern "C" {
 #include <hidsdi.h>
 }
 
 #include "../wine_check.h"
+#include "../wine_drivers/test_bus_protocol.h"
 
 namespace {
 
@@ -31,7 +36,7 @@ constexpr USHORT kProductId = 13877;
 const char kKey[] =
     "System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\Calibrado";
 
-std::string g_Zelcal, g_DriverInstall, g_Dir;
+std::string g_Self, g_Zelcal, g_Dir;
 
 std::string WindowsPath(const char* path) {
     std::string p = path;
@@ -131,11 +136,12 @@ bool DenySetValue(bool deny) {
     return ok;
 }
 
-std::string FindJoystick() {
+// The joystick's HID path, waiting at most `waitMs` for it to appear.
+std::string FindJoystick(DWORD waitMs = 20000) {
     GUID hidGuid;
     HidD_GetHidGuid(&hidGuid);
     const DWORD start = GetTickCount();
-    while (GetTickCount() - start < 20000) {
+    for (;;) {
         HDEVINFO set =
             SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
         SP_DEVICE_INTERFACE_DATA iface = {};
@@ -168,11 +174,10 @@ std::string FindJoystick() {
             CloseHandle(h);
         }
         SetupDiDestroyDeviceInfoList(set);
-        if (!found.empty())
+        if (!found.empty() || GetTickCount() - start >= waitMs)
             return found;
         Sleep(200);
     }
-    return "";
 }
 
 // The median of nine reports of each axis field, as signed values.
@@ -215,28 +220,48 @@ bool ReadAxes(LONG axes[4]) {
     return true;
 }
 
-// Unplugs the test game port (removing its device takes the joystick with it) and plugs it
-// in again, so that the joystick driver starts afresh and reads the calibration.
+bool Control(DWORD code, const void* input, DWORD size) {
+    HANDLE h = CreateFileA(ZELTEST_PORT_USER_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD got = 0;
+    const BOOL ok =
+        DeviceIoControl(h, code, const_cast<void*>(input), size, nullptr, 0, &got, nullptr);
+    CloseHandle(h);
+    return ok != FALSE;
+}
+
+bool SetLines(const unsigned pulses[4]) {
+    zeltest::TestPortLines lines = {};
+    for (int n = 0; n < 4; ++n)
+        lines.PulseUs[n] = pulses[n];
+    return Control(IOCTL_ZELTEST_SET_LINES, &lines, sizeof lines);
+}
+
+// Unplugs the joystick (the bus drops its child) and plugs it in again, so that the driver
+// starts afresh and reads the calibration; the port keeps its line times.
 bool Replug() {
-    HDEVINFO set =
-        SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
-    SP_DEVINFO_DATA device = {};
-    device.cbSize = sizeof device;
-    int removed = 0;
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-        char service[64] = {};
-        if (SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_SERVICE, nullptr,
-                                              reinterpret_cast<BYTE*>(service), sizeof service,
-                                              nullptr) &&
-            std::strcmp(service, "zel_testport") == 0 && SetupDiRemoveDevice(set, &device))
-            ++removed;
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    CHECK_EQ(removed, 1);
-    const Result install = RunProgram("\"" + g_DriverInstall +
-                                      "\" root system zel_testport root\\zel_testport "
-                                      "C:\\zel_drivers\\zel_testport.inf");
-    return CHECK_EQ(install.code, 0) && CHECK(!FindJoystick().empty());
+    const zeltest::TestPortChildren none = {};
+    if (!CHECK(Control(IOCTL_ZELTEST_SET_CHILDREN, &none, sizeof none)))
+        return false;
+    const DWORD start = GetTickCount();
+    while (!FindJoystick(0).empty() && GetTickCount() - start < 20000)
+        Sleep(100);
+    // Wine installs the driver of a later device from the INF's copy in the INF directory
+    // and looks for the driver file beside it.
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    CopyFileA((std::string(windows) + "\\system32\\drivers\\zel_hidg.sys").c_str(),
+              (std::string(windows) + "\\inf\\zel_hidg.sys").c_str(), FALSE);
+    zeltest::TestPortChildren one = {};
+    one.Count = 1;
+    one.Children[0].AxisCount = 4;
+    one.Children[0].ButtonCount = 4;
+    zeltest::PutOemSet(one.Children[0].OemData, 0, zeltest::kDialVendor, zeltest::kDialProduct,
+                       zeltest::kDefaultFlags, zeltest::kDefaultPollTimeoutUs);
+    return CHECK(Control(IOCTL_ZELTEST_SET_CHILDREN, &one, sizeof one)) &&
+           CHECK(!FindJoystick().empty());
 }
 
 // Raw axes: the pulse lengths, X, Y, Z and rudder from lines 0, 1, 3 and 2.
@@ -247,15 +272,127 @@ void CheckRaw(const LONG axes[4]) {
     CHECK_NEAR(axes[3], 900, 60);
 }
 
+// The record of one value, and the line `zelcal show` prints for it.
+struct Stored4 {
+    ULONG Minimum, Centre, Maximum;
+    BYTE DeadZone, Band;
+    ULONG Reach;
+};
+
+bool ReadRecord(const char* name, Stored4* r) {
+    const std::vector<BYTE> v = Stored(name);
+    if (!CHECK_EQ(v.size(), 16))
+        return false;
+    std::memcpy(&r->Minimum, &v[0], 4);
+    std::memcpy(&r->Centre, &v[4], 4);
+    std::memcpy(&r->Maximum, &v[8], 4);
+    r->DeadZone = v[12];
+    r->Band = v[13];
+    r->Reach = std::min(r->Centre - r->DeadZone - r->Minimum, r->Maximum - r->DeadZone - r->Centre);
+    return true;
+}
+
+std::string ShowLine(const char* name, const char* axis, const Stored4& r) {
+    char line[160];
+    const auto us = [](ULONG v) { return std::to_string(v) + " us"; };
+    std::snprintf(line, sizeof line, "%-5s  %-6s %8s %8s %8s  %9s %6s  -%lu..+%lu\n", name, axis,
+                  us(r.Minimum).c_str(), us(r.Centre).c_str(), us(r.Maximum).c_str(),
+                  us(r.DeadZone).c_str(), us(r.Band).c_str(), r.Reach, r.Reach);
+    return line;
+}
+
+// Line times (lines 0 to 3) of the stick at the centre and at both ends; X, Y, Z and
+// rudder read lines 0, 1, 3 and 2, each axis with ends of its own.
+const unsigned kCentre[4] = {1000, 1100, 900, 1200};
+const unsigned kLow[4] = {300, 400, 250, 500};
+const unsigned kHigh[4] = {1700, 1800, 1600, 1900};
+const int kLineOf[4] = {0, 1, 3, 2};
+const char* const kNames[4] = {"Eje1", "Eje2", "Eje3", "Eje4"};
+const char* const kAxisNames[4] = {"X", "Y", "Z", "Rudder"};
+
+std::string Lines(const unsigned pulses[4]) {
+    std::string s = "run \"" + g_Self + "\" lines";
+    for (int n = 0; n < 4; ++n)
+        s += " " + std::to_string(pulses[n]);
+    return s + "\n";
+}
+
+// zelcal calibrate with the steps from a script whose "run" steps move the stick through
+// the bus's control device; then the real driver, replugged, reports the stick at the
+// centre as 0 and at its ends as the records' reach (the shorter half range). Tolerance: a
+// poll under Wine reads a line a few microseconds late now and then, and the median of nine
+// reports lies within 10 us of the true position, so a calibrated value within 10 of its
+// expected one.
+void CheckCalibrateByScript() {
+    WriteFile("rig.txt", "# the stick on a test rig\n" + Lines(kCentre) + "centre 30\n" +
+                             Lines(kLow) + "ends 30\n" + Lines(kHigh) + "ends 30\n" +
+                             Lines(kCentre) + "centre 30\n");
+    Result r = Zelcal("calibrate --script " + g_Dir + "\\rig.txt");
+    CHECK_EQ(r.code, 3);
+    CHECK(Contains(r.output, "proposed calibration (raw positions):"));
+    CHECK(Contains(r.output, "the new calibration is stored; the joystick could not be restarted"));
+    Stored4 records[4];
+    for (int a = 0; a < 4; ++a) {
+        if (!ReadRecord(kNames[a], &records[a]))
+            return;
+        const int line = kLineOf[a];
+        CHECK_NEAR(records[a].Centre, kCentre[line], 10);
+        CHECK_NEAR(records[a].Minimum, kLow[line], 10);
+        CHECK_NEAR(records[a].Maximum, kHigh[line], 10);
+    }
+    r = Zelcal("show --once");
+    CHECK_EQ(r.code, 0);
+    for (int a = 0; a < 4; ++a)
+        CHECK(Contains(r.output, ShowLine(kNames[a], kAxisNames[a], records[a])));
+
+    if (!Replug())
+        return;
+    const unsigned* positions[3] = {kCentre, kLow, kHigh};
+    const int sign[3] = {0, -1, 1};
+    for (int p = 0; p < 3; ++p) {
+        LONG axes[4];
+        if (!CHECK(SetLines(positions[p])) || !ReadAxes(axes))
+            return;
+        for (int a = 0; a < 4; ++a)
+            CHECK_NEAR(axes[a], sign[p] * LONG(records[a].Reach), 10);
+    }
+    CHECK(SetLines(kCentre));
+
+    // With this calibration in effect, a new calibration must first take it out of effect;
+    // Wine refuses the restart that needs, so zelcal stops and the records stay as they are.
+    WriteFile("cancel.txt", "centre 5\nends 5\ncancel\n");
+    r = Zelcal("calibrate --script " + g_Dir + "\\cancel.txt");
+    CHECK_EQ(r.code, 1);
+    CHECK(Contains(r.output, "the joystick could not be restarted"));
+    CHECK(Contains(r.output, "the old calibration is back in place"));
+    for (int a = 0; a < 4; ++a) {
+        Stored4 now;
+        if (ReadRecord(kNames[a], &now))
+            CHECK(now.Minimum == records[a].Minimum && now.Centre == records[a].Centre &&
+                  now.Maximum == records[a].Maximum && now.DeadZone == records[a].DeadZone &&
+                  now.Band == records[a].Band);
+    }
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
+    Replug();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::printf("usage: zelcal_wine_check ZELCAL DRIVER_INSTALL\n");
+    if (argc == 6 && std::strcmp(argv[1], "lines") == 0) {
+        const unsigned pulses[4] = {unsigned(std::atoi(argv[2])), unsigned(std::atoi(argv[3])),
+                                    unsigned(std::atoi(argv[4])), unsigned(std::atoi(argv[5]))};
+        return SetLines(pulses) ? 0 : 1;
+    }
+    if (argc != 2) {
+        std::printf("usage: zelcal_wine_check ZELCAL\n"
+                    "       zelcal_wine_check lines PULSE0 PULSE1 PULSE2 PULSE3\n");
         return 2;
     }
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    g_Self = self;
     g_Zelcal = WindowsPath(argv[1]);
-    g_DriverInstall = WindowsPath(argv[2]);
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     g_Dir = std::string(temp) + "zelcal_check";
@@ -281,6 +418,11 @@ int main(int argc, char** argv) {
                              "Eje4   Rudder  not calibrated\n"));
     CHECK(Contains(r.output, "4 axes"));
     CHECK(Contains(r.output, " us ["));
+
+    if (CHECK(SetLines(kCentre)))
+        CheckCalibrateByScript();
+    const unsigned defaults[4] = {300, 600, 900, 1200};
+    CHECK(SetLines(defaults));
 
     // Import: the bytes land in the registry, show prints them, and after a replug the
     // driver calibrates X: 600 - 10 - ~298 = ~292 below the centre, unscaled (the lower half
