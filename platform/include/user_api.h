@@ -6,11 +6,6 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-// Paths the product builds are Windows paths; the C++ library opens them as they are.
-#define ZEL_FILE_PATH(path) (path)
 #else
 #include "host_user.h"
-// On the host a Windows path ("dir\name", or a bare name relative to the model's current
-// directory) names a real Linux file; the C++ library must be handed that file's path.
-#define ZEL_FILE_PATH(path) HostFilePath(path).c_str()
 #endif
